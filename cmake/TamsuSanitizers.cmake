@@ -1,0 +1,15 @@
+# Sanitizer flags, applied to the internal library and everything that links it.
+add_library(tamsu_sanitizers INTERFACE)
+if(TAMSU_SANITIZE AND TAMSU_TSAN)
+    message(FATAL_ERROR "TAMSU_SANITIZE and TAMSU_TSAN cannot be combined")
+endif()
+if(TAMSU_SANITIZE)
+    set(_tamsu_san_flags -fsanitize=address,undefined -fno-sanitize-recover=undefined
+                         -fno-omit-frame-pointer)
+elseif(TAMSU_TSAN)
+    set(_tamsu_san_flags -fsanitize=thread -fno-omit-frame-pointer)
+endif()
+if(_tamsu_san_flags)
+    target_compile_options(tamsu_sanitizers INTERFACE ${_tamsu_san_flags})
+    target_link_options(tamsu_sanitizers INTERFACE ${_tamsu_san_flags})
+endif()

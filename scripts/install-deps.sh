@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build and test the library. Safe to run again: it asks
+# apt only for what is missing.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config binutils git
+    libboost-log-dev libboost-filesystem-dev libboost-system-dev libboost-dev
+    libzmq3-dev cppzmq-dev
+    libflatbuffers-dev flatbuffers-compiler
+    rapidjson-dev libmsgsl-dev
+    libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install-deps: all packages present"
+    exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo_cmd=(sudo)
+fi
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
