@@ -56,17 +56,17 @@ Trace::~Trace()
     }
 }
 
-void Trace::message(const std::string& text)
+void Trace::message(const std::string& text) const
 {
     m_context->write_message(m_name, text);
 }
 
-void Trace::message(std::function<std::string()> producer)
+void Trace::message(std::function<std::string()> producer) const
 {
     m_context->write_message(m_name, std::move(producer));
 }
 
-void Trace::timed_message(const std::string& text)
+void Trace::timed_message(const std::string& text) const
 {
     if (m_timed) {
         m_context->write_message(m_name, text, std::chrono::system_clock::now() - m_start);

@@ -55,10 +55,10 @@ public:
     Trace(const Trace&) = delete;
     Trace& operator=(const Trace&) = delete;
 
-    void message(const std::string& text);
-    void message(std::function<std::string()> producer);
+    void message(const std::string& text) const;
+    void message(std::function<std::string()> producer) const;
     // With the elapsed time since the scope began when the trace is timed.
-    void timed_message(const std::string& text);
+    void timed_message(const std::string& text) const;
 
 private:
     std::shared_ptr<details::TraceContext> m_context;

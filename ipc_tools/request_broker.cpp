@@ -1,0 +1,229 @@
+#include "ipc_tools/request_broker.h"
+
+#include "common/contract.h"
+#include "common/logger.h"
+
+#include <cerrno>
+#include <sstream>
+#include <system_error>
+
+TAMSU_HFTRACE_DOMAIN(ipc_tools, RequestBroker)
+
+namespace ipc_tools {
+
+namespace {
+
+using FrequentTrace = common::tracing::TraceDomainHelper<hftrace::ipc_tools::RequestBroker>;
+
+// Retries after the first wait for a reply; four waits in all.
+constexpr int k_poll_retries = 3;
+constexpr auto k_heartbeat_interval = std::chrono::nanoseconds(999'999'999);
+
+std::string to_string_zmq_error(int error)
+{
+    return "errno[" + std::to_string(error) + "] : " + zmq_strerror(error);
+}
+
+}  // namespace
+
+std::string poll_result_as_string(int result, zmq_pollitem_t item)
+{
+    std::ostringstream text;
+    text << "num events: " << result << ". "
+         << "zmq::pollitem_t: socket[" << item.socket << "], "
+         << "fd[" << item.fd << "], "
+         << "events[" << item.events << "], "
+         << "revents[" << item.revents << "]";
+    return text.str();
+}
+
+RequestBroker::RequestBroker()
+        : m_context(1, 1024)
+{
+}
+
+// Members close the socket first, then destroy the context (retrying on EINTR).
+RequestBroker::~RequestBroker() = default;
+
+std::string RequestBroker::generate_server_address(std::string address)
+{
+    if (address.size() > 5 && address.compare(0, 6, "ipc://") == 0) {
+        return address;
+    }
+    if (address.find(':') != std::string::npos) {
+        return "tcp://" + address;
+    }
+    return "tcp://localhost:" + address;
+}
+
+void RequestBroker::prepare_connection(const std::string& address, unsigned int timeout)
+{
+    m_server_address = generate_server_address(address);
+    m_timeout = timeout;
+    reset();
+}
+
+void RequestBroker::reset()
+{
+    zmq::socket_t socket(m_context, zmq::socket_type::req);
+    m_socket = std::move(socket);
+    m_socket.set(zmq::sockopt::linger, 0);
+    m_socket.connect(m_server_address);
+}
+
+void RequestBroker::send_request(Message& request, Message& reply)
+{
+    common::contract::expects(static_cast<bool>(m_socket), "null socket");
+    common::contract::expects(!request.empty(), "invalid request");
+    const auto name = message_type_as_string(request.get_type());
+    FrequentTrace::write_trace("send_request", name);
+
+    zmq::message_t out;
+    request.transfer_to_zmq(out);
+    m_last_contact = std::chrono::steady_clock::now();
+    send(out, name);
+    wait_for_reply(name);
+    fetch_and_validate_reply(name, reply);
+}
+
+void RequestBroker::send(zmq::message_t& out, const std::string& /*name*/)
+{
+    while (zmq_msg_send(out.handle(), m_socket.handle(), 0) == -1) {
+        const int error = zmq_errno();
+        if (error == EINTR) {
+            continue;
+        }
+        if (error != EAGAIN) {
+            throw zmq::error_t();
+        }
+        write_trace("send_request", "Client zmq_msg_send failed. " + to_string_zmq_error(error));
+        throw std::system_error(error, std::system_category(), "Client zmq_msg_send failed");
+    }
+}
+
+void RequestBroker::wait_for_reply(const std::string& name)
+{
+    int budget = k_poll_retries;
+    while (true) {
+        zmq_pollitem_t item{m_socket.handle(), 0, ZMQ_POLLIN, 0};
+        const int result = zmq_poll(&item, 1, static_cast<long>(m_timeout));
+        if (result == -1) {
+            const int error = zmq_errno();
+            if (error == EINTR) {
+                continue;
+            }
+            write_trace("send_request", "zmq::poll exception. " + to_string_zmq_error(error));
+            throw zmq::error_t();
+        }
+        FrequentTrace::get_trace_context()->write_message(
+                "send_request", [&] { return poll_result_as_string(result, item); });
+
+        const bool readable = (item.revents & ZMQ_POLLIN) != 0;
+        const bool failed = (item.revents & ZMQ_POLLERR) != 0;
+        if (budget > 0) {
+            if (result != 0 && readable && !failed) {
+                return;
+            }
+            --budget;
+            continue;
+        }
+        if (!readable) {
+            write_trace("send_request", "Timeout waiting for reply to request: " + name);
+            throw TimeoutError("Timeout waiting for reply to request: " + name);
+        }
+        if (result == 0) {
+            write_trace("send_request",
+                        poll_result_as_string(result, item) +
+                                " Polling ambiguity waiting for reply to request: " + name);
+            throw TimeoutError("Timeout waiting for reply to request {zero events}: " + name);
+        }
+        if (failed) {
+            write_trace("send_request",
+                        poll_result_as_string(result, item) +
+                                " Error on socket waiting for reply to request: " + name);
+            throw TimeoutError("Timeout waiting for reply to request {error on socket}: " + name);
+        }
+        return;
+    }
+}
+
+void RequestBroker::fetch_and_validate_reply(const std::string& name, Message& reply)
+{
+    const auto trace = create_trace("fetch_and_validate_reply");
+    zmq::message_t in;
+    while (zmq_msg_recv(in.handle(), m_socket.handle(), ZMQ_DONTWAIT) == -1) {
+        const int error = zmq_errno();
+        if (error == EINTR) {
+            continue;
+        }
+        if (error != EAGAIN) {
+            throw zmq::error_t();
+        }
+        write_trace("fetch_and_validate_reply",
+                    "Client zmq_msg_recv failed. " + to_string_zmq_error(error));
+        throw std::system_error(error, std::system_category(), "Client zmq_msg_recv failed");
+    }
+    // A reply in several parts is not one of ours; the rest is read away so that the socket
+    // can send again, and the first part is judged like any other reply.
+    for (bool more = in.more(); more;) {
+        zmq::message_t rest;
+        if (zmq_msg_recv(rest.handle(), m_socket.handle(), ZMQ_DONTWAIT) == -1) {
+            break;
+        }
+        more = rest.more();
+    }
+
+    try {
+        reply = Message(in);
+    } catch (const std::exception& error) {
+        write_trace("fetch_and_validate_reply", error.what());
+        throw BadReply("Error parsing reply from server for request: " + name + ". " +
+                       error.what());
+    }
+    const auto reply_name = message_type_as_string(reply.get_type());
+    FrequentTrace::write_trace("fetch_and_validate_reply", reply_name);
+
+    switch (reply.get_type()) {
+    case MessageType::CLIENT_NOT_RECOGNISED: {
+        const std::string text =
+                "Received CLIENT_NOT_RECOGNISED from server. Treating as a server restart.";
+        trace.message(text);
+        TAMSU_LOG(info, text);
+        throw TimeoutError(text);
+    }
+    case MessageType::UNSET:
+    case MessageType::INVALID_PROTOCOL: {
+        const auto text = "Could not interpret message from server for request: " + name +
+                          ". Reply: " + reply_name;
+        trace.message(text);
+        throw BadReply(text);
+    }
+    case MessageType::BAD_REQUEST: {
+        const auto* content = reply.get_message_data()->content_as_SimpleReplyData();
+        const auto* reason = content ? content->text() : nullptr;
+        const auto text = "Bad request message: " + name + ". " + (reason ? reason->str() : "");
+        trace.message(text);
+        throw BadRequest(text);
+    }
+    default:
+        return;
+    }
+}
+
+void RequestBroker::ping_server_if_quiet(const std::string& connection_id)
+{
+    if (std::chrono::steady_clock::now() - m_last_contact <= k_heartbeat_interval) {
+        return;
+    }
+    Message request(MessageType::HEARTBEAT_PING, connection_id, 0, "");
+    Message reply;
+    send_request(request, reply);
+    if (reply.get_type() != MessageType::HEARTBEAT_ECHO) {
+        const auto name = message_type_as_string(reply.get_type());
+        write_trace("ping_server_if_quiet", "invalid response: " + name);
+        throw InvalidResponse("invalid response from server, expected: HEARTBEAT_ECHO, received: " +
+                              name);
+    }
+}
+
+}  // namespace ipc_tools

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "common/tracing/trace.h"
+#include "ipc_tools/message.h"
+
+#include <zmq.hpp>
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+
+namespace ipc_tools {
+
+// The server answered BAD_REQUEST.
+class BadRequest : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The server's reply could not be read.
+class BadReply : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// No usable reply in time, or the server no longer recognises the client.
+class TimeoutError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A reply of a type the request does not allow.
+class InvalidResponse : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// "num events: N. zmq::pollitem_t: socket[...], fd[...], events[...], revents[...]"
+std::string poll_result_as_string(int result, zmq_pollitem_t item);
+
+// The client's one network endpoint: a ZeroMQ REQ socket with one request outstanding at a
+// time. Used by one thread at a time; it never reconnects by itself (see reset).
+class RequestBroker : private common::tracing::TraceDomain<RequestBroker> {
+public:
+    // Creates the ZeroMQ context (one I/O thread); no socket yet. Throws zmq::error_t.
+    RequestBroker();
+    ~RequestBroker() override;
+    RequestBroker(const RequestBroker&) = delete;
+    RequestBroker& operator=(const RequestBroker&) = delete;
+
+    // "ipc://..." unchanged, "host:port" -> "tcp://host:port", a bare port -> tcp on localhost.
+    static std::string generate_server_address(std::string address);
+
+    // Stores the endpoint and the per-wait time-out (ms), then opens a fresh socket (reset).
+    void prepare_connection(const std::string& address, unsigned int timeout);
+
+    // Replaces the socket by a new one connected to the stored endpoint. A REQ socket whose
+    // request got no reply cannot send again until this is called. Throws zmq::error_t.
+    void reset();
+
+    // Sends `request` (consumed) and waits for its reply, at most four time-outs. Throws
+    // TimeoutError, BadReply, BadRequest, zmq::error_t or std::system_error; after a
+    // BAD_REQUEST or CLIENT_NOT_RECOGNISED reply, `reply` holds that reply.
+    void send_request(Message& request, Message& reply);
+
+    // Sends HEARTBEAT_PING when nothing was sent for a second; throws InvalidResponse when the
+    // server answers anything but HEARTBEAT_ECHO, and whatever send_request throws.
+    void ping_server_if_quiet(const std::string& connection_id);
+
+private:
+    void send(zmq::message_t& out, const std::string& name);
+    void wait_for_reply(const std::string& name);
+    void fetch_and_validate_reply(const std::string& name, Message& reply);
+
+    zmq::context_t m_context;
+    zmq::socket_t m_socket;
+    std::string m_server_address;
+    unsigned int m_timeout = 0;
+    std::chrono::steady_clock::time_point m_last_contact;
+};
+
+}  // namespace ipc_tools

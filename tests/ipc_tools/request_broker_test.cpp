@@ -1,0 +1,222 @@
+#include "ipc_tools/request_broker.h"
+
+#include "support/log_capture.h"
+#include "support/scripted_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace ipc_tools {
+namespace {
+
+using namespace std::chrono_literals;
+using tamsu_test::PeerAction;
+using tamsu_test::ScriptedPeer;
+using tamsu_test::simple_reply;
+using Clock = std::chrono::steady_clock;
+
+template <typename Exception>
+std::string failure_text(RequestBroker& broker, Message request, Message& reply)
+{
+    try {
+        broker.send_request(request, reply);
+    } catch (const Exception& error) {
+        return error.what();
+    }
+    return "<no exception>";
+}
+
+TEST(RequestBrokerTest, AddressesBecomeEndpoints)
+{
+    EXPECT_EQ(RequestBroker::generate_server_address("5555"), "tcp://localhost:5555");
+    EXPECT_EQ(RequestBroker::generate_server_address("host:5555"), "tcp://host:5555");
+    EXPECT_EQ(RequestBroker::generate_server_address("ipc:///tmp/sock"), "ipc:///tmp/sock");
+    EXPECT_EQ(RequestBroker::generate_server_address("ipc://"), "ipc://");
+    EXPECT_EQ(RequestBroker::generate_server_address("ipc:/"), "tcp://ipc:/");
+}
+
+TEST(RequestBrokerTest, ReplyIsHandedBackAndRequestConsumed)
+{
+    ScriptedPeer peer({PeerAction::reply(simple_reply(MessageType::SUCCESS, 0, "loaded"))});
+    RequestBroker broker;
+    broker.prepare_connection(peer.address(), 2000);
+    Message request(MessageType::LOAD_CONFIG, "", 0, "cfg");
+    Message reply;
+
+    broker.send_request(request, reply);
+
+    EXPECT_TRUE(request.empty());
+    EXPECT_EQ(request.get_type(), MessageType::UNSET);
+    EXPECT_EQ(reply.get_type(), MessageType::SUCCESS);
+    ASSERT_EQ(peer.requests().size(), 1u);
+    EXPECT_EQ(peer.requests()[0].type, MessageType::LOAD_CONFIG);
+    EXPECT_EQ(peer.requests()[0].text, "cfg");
+}
+
+TEST(RequestBrokerTest, SilentServerTimesOutAfterFourWaits)
+{
+    ScriptedPeer peer({PeerAction::silence()});
+    RequestBroker broker;
+    broker.prepare_connection(peer.address(), 100);
+    Message reply;
+
+    const auto start = Clock::now();
+    const auto text = failure_text<TimeoutError>(
+            broker, Message(MessageType::GET_STATISTICS, "", 0, ""), reply);
+    const auto elapsed = Clock::now() - start;
+
+    EXPECT_EQ(text, "Timeout waiting for reply to request: GET_STATISTICS");
+    EXPECT_GE(elapsed, 380ms);
+    EXPECT_LT(elapsed, 20s);
+}
+
+TEST(RequestBrokerTest, ReplyArrivingDuringALaterWaitIsAccepted)
+{
+    // Waits of 300 ms each: the reply comes during the third one.
+    ScriptedPeer peer({PeerAction::reply(simple_reply(MessageType::RETURN_STATE, 0, "{}"), 750ms)});
+    RequestBroker broker;
+    broker.prepare_connection(peer.address(), 300);
+    Message request(MessageType::GET_STATE, "", 0, "");
+    Message reply;
+
+    broker.send_request(request, reply);
+
+    EXPECT_EQ(reply.get_type(), MessageType::RETURN_STATE);
+}
+
+TEST(RequestBrokerTest, BadRequestReplyCarriesTheServersReasonAndKeepsTheSocketUsable)
+{
+    ScriptedPeer peer({PeerAction::reply(simple_reply(MessageType::BAD_REQUEST, 0, "bad")),
+                       PeerAction::reply(simple_reply(MessageType::SUCCESS))});
+    RequestBroker broker;
+    broker.prepare_connection(peer.address(), 2000);
+    Message reply;
+
+    EXPECT_EQ(
+            failure_text<BadRequest>(broker, Message(MessageType::LOAD_CONFIG, "", 0, "x"), reply),
+            "Bad request message: LOAD_CONFIG. bad");
+    EXPECT_EQ(reply.get_type(), MessageType::BAD_REQUEST);
+
+    Message next(MessageType::LOAD_BED, "", 0, "/b.bed");
+    broker.send_request(next, reply);
+    EXPECT_EQ(reply.get_type(), MessageType::SUCCESS);
+}
+
+TEST(RequestBrokerTest, UnreadableRepliesAreBadReplies)
+{
+    ScriptedPeer peer({PeerAction::raw({0, 0, 0, 0, '0', '0', '0', '6'}),
+                       PeerAction::raw({1, 2, 3}),
+                       PeerAction::raw({12, 0, 0, 0, '0', '0', '0', '7', 0, 0, 0, 0})});
+    RequestBroker broker;
+    broker.prepare_connection(peer.address(), 2000);
+    Message reply;
+
+    try {
+        broker.ping_server_if_quiet("id");
+        FAIL() << "no exception";
+    } catch (const BadReply& error) {
+        EXPECT_STREQ(error.what(), "Could not interpret message from server for request: "
+                                   "HEARTBEAT_PING. Reply: INVALID_PROTOCOL");
+    }
+    EXPECT_EQ(failure_text<BadReply>(broker, Message(MessageType::GET_CONFIGS, "", 0, ""), reply),
+              "Could not interpret message from server for request: GET_CONFIGS. Reply: UNSET");
+    EXPECT_EQ(failure_text<BadReply>(broker, Message(MessageType::GET_INDICES, "", 0, ""), reply),
+              "Could not interpret message from server for request: GET_INDICES. Reply: UNSET");
+}
+
+TEST(RequestBrokerTest, ClientNotRecognisedIsTreatedAsALostServer)
+{
+    ScriptedPeer peer({PeerAction::reply(simple_reply(MessageType::CLIENT_NOT_RECOGNISED))});
+    RequestBroker broker;
+    broker.prepare_connection(peer.address(), 2000);
+    tamsu_test::LogCapture capture;
+    Message reply;
+
+    const auto text = failure_text<TimeoutError>(
+            broker, Message(MessageType::GET_FIRST_CALLED_BLOCK, "id", 0, ""), reply);
+
+    const std::string expected =
+            "Received CLIENT_NOT_RECOGNISED from server. Treating as a server restart.";
+    EXPECT_EQ(text, expected);
+    EXPECT_EQ(reply.get_type(), MessageType::CLIENT_NOT_RECOGNISED);
+    const auto records = capture.records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].channel, "info");
+    EXPECT_EQ(records[0].message, expected);
+}
+
+TEST(RequestBrokerTest, HeartbeatIsSentOnlyAfterAQuietSecond)
+{
+    ScriptedPeer peer({PeerAction::reply(simple_reply(MessageType::SUCCESS)),
+                       PeerAction::reply(simple_reply(MessageType::HEARTBEAT_ECHO)),
+                       PeerAction::reply(simple_reply(MessageType::SUCCESS))});
+    RequestBroker broker;
+    broker.prepare_connection(peer.address(), 2000);
+    Message request(MessageType::LOAD_CONFIG, "", 0, "cfg");
+    Message reply;
+    broker.send_request(request, reply);
+
+    broker.ping_server_if_quiet("conn-1");
+    EXPECT_EQ(peer.requests().size(), 1u);
+
+    std::this_thread::sleep_for(1100ms);
+    broker.ping_server_if_quiet("conn-1");
+    const auto requests = peer.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].type, MessageType::HEARTBEAT_PING);
+    EXPECT_EQ(requests[1].connection_id, "conn-1");
+
+    std::this_thread::sleep_for(1100ms);
+    try {
+        broker.ping_server_if_quiet("conn-1");
+        FAIL() << "no exception";
+    } catch (const InvalidResponse& error) {
+        EXPECT_STREQ(error.what(),
+                     "invalid response from server, expected: HEARTBEAT_ECHO, received: SUCCESS");
+    }
+}
+
+TEST(RequestBrokerTest, TimedOutBrokerWorksAgainAfterReset)
+{
+    ScriptedPeer peer(
+            {PeerAction::silence(), PeerAction::reply(simple_reply(MessageType::SUCCESS))});
+    RequestBroker broker;
+    broker.prepare_connection(peer.address(), 50);
+    Message reply;
+    EXPECT_EQ(failure_text<TimeoutError>(broker, Message(MessageType::LOAD_INDEX, "", 0, "/i"),
+                                         reply),
+              "Timeout waiting for reply to request: LOAD_INDEX");
+
+    broker.reset();
+    Message again(MessageType::LOAD_INDEX, "", 0, "/i");
+    broker.send_request(again, reply);
+
+    EXPECT_EQ(reply.get_type(), MessageType::SUCCESS);
+}
+
+TEST(RequestBrokerTest, MissingSocketOrEmptyRequestIsAContractViolation)
+{
+    RequestBroker broker;
+    Message request(MessageType::GET_STATE, "", 0, "");
+    Message reply;
+    EXPECT_EQ(failure_text<std::logic_error>(broker, request.copy(), reply),
+              "Contract violation. null socket");
+
+    ScriptedPeer peer(std::vector<PeerAction>{});
+    broker.prepare_connection(peer.address(), 50);
+    EXPECT_EQ(failure_text<std::logic_error>(broker, Message(), reply),
+              "Contract violation. invalid request");
+}
+
+TEST(RequestBrokerTest, PollResultTextListsEveryField)
+{
+    zmq_pollitem_t item{nullptr, 7, ZMQ_POLLIN, ZMQ_POLLIN | ZMQ_POLLERR};
+
+    EXPECT_EQ(poll_result_as_string(1, item),
+              "num events: 1. zmq::pollitem_t: socket[0], fd[7], events[1], revents[5]");
+}
+
+}  // namespace
+}  // namespace ipc_tools
