@@ -115,8 +115,8 @@ void RequestBroker::wait_for_reply(const std::string& name)
             write_trace("send_request", "zmq::poll exception. " + to_string_zmq_error(error));
             throw zmq::error_t();
         }
-        FrequentTrace::get_trace_context()->write_message(
-                "send_request", [&] { return poll_result_as_string(result, item); });
+        FrequentTrace::write_trace("send_request",
+                                   [&] { return poll_result_as_string(result, item); });
 
         const bool readable = (item.revents & ZMQ_POLLIN) != 0;
         const bool failed = (item.revents & ZMQ_POLLERR) != 0;

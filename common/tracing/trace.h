@@ -93,6 +93,12 @@ public:
     {
         get_trace_context()->write_message(name, text);
     }
+
+    // `producer` builds the text only if the domain is enabled.
+    static void write_trace(const std::string& name, std::function<std::string()> producer)
+    {
+        get_trace_context()->write_message(name, std::move(producer));
+    }
 };
 
 // Base of every class that traces; the domain is the class itself.

@@ -1,0 +1,69 @@
+#include "basecall_service/client_status.h"
+
+#include <array>
+#include <stdexcept>
+
+namespace basecall_service {
+
+namespace {
+
+constexpr std::array<const char*, 8> k_status_names{
+        "disconnected",     "preparing_connection", "loading_config", "loading_alignment_index",
+        "loading_bed_file", "connecting",           "connected",      "error"};
+
+constexpr std::array<const char*, 12> k_error_names{"no_error",
+                                                    "bad_request",
+                                                    "bad_reply",
+                                                    "timed_out",
+                                                    "invalid_response",
+                                                    "basecall_config_unavailable",
+                                                    "barcode_kit_unavailable",
+                                                    "align_index_unavailable",
+                                                    "bed_file_unavailable",
+                                                    "align_index_no_seq",
+                                                    "file_load_timeout",
+                                                    "failed"};
+
+template <std::size_t N, typename Enum>
+std::string name_of(const std::array<const char*, N>& names, Enum value, const char* what)
+{
+    const auto index = static_cast<std::size_t>(value);
+    if (index >= N) {
+        throw std::runtime_error(std::string("unrecognised ") + what + " value");
+    }
+    return names[index];
+}
+
+}  // namespace
+
+std::string to_string(ClientStatus status)
+{
+    return name_of(k_status_names, status, "ClientStatus");
+}
+
+std::string to_string(ConnectionError error)
+{
+    return name_of(k_error_names, error, "ConnectionError");
+}
+
+std::string to_string(const ErrorState& state)
+{
+    return "[" + to_string(state.code) + "] " + state.message;
+}
+
+std::ostream& operator<<(std::ostream& stream, ClientStatus status)
+{
+    return stream << to_string(status);
+}
+
+std::ostream& operator<<(std::ostream& stream, ConnectionError error)
+{
+    return stream << to_string(error);
+}
+
+std::ostream& operator<<(std::ostream& stream, const ErrorState& state)
+{
+    return stream << to_string(state);
+}
+
+}  // namespace basecall_service
