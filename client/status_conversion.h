@@ -1,0 +1,12 @@
+#pragma once
+
+#include "basecall_service/client_status.h"
+#include "client/result.h"
+
+namespace tamsu {
+
+// The public form of an engine status (same numbers). Throws std::runtime_error for a value
+// outside the enumeration.
+ConnectionStatus to_connection_status(basecall_service::ClientStatus status);
+
+}  // namespace tamsu
