@@ -83,7 +83,11 @@ public:
 
     std::vector<ReceivedRequest> requests() const { return m_peer.requests(); }
     std::string address() const { return m_peer.address(); }
-    std::string index_file;
+    void set_index_file(const std::string& index)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_index_file = index;
+    }
 
 private:
     PeerAction answer(const ReceivedRequest& request)
@@ -97,7 +101,7 @@ private:
         case MessageType::GET_CONFIGS:
             return PeerAction::reply(configs_reply());
         case MessageType::GET_INDICES:
-            return PeerAction::reply(indices_reply(index_file));
+            return PeerAction::reply(indices_reply(m_index_file));
         case MessageType::CONNECT:
             return PeerAction::reply(simple_reply(MessageType::CONNECTED, 0, "conn-7"));
         case MessageType::DISCONNECT:
@@ -107,8 +111,9 @@ private:
         }
     }
 
-    std::mutex m_mutex;  // guards m_overrides
+    std::mutex m_mutex;  // guards m_overrides and m_index_file
     std::map<MessageType, PeerAction> m_overrides;
+    std::string m_index_file;
     ScriptedPeer m_peer;
 };
 
@@ -205,7 +210,7 @@ TEST_F(ConnectionProtocolTest, HandshakeWithIndexAndBedLoadsBothAndSendsCanonica
     const auto bed = boost::filesystem::canonical(dir).string() + "/ref.bed";
     std::ofstream(index) << ">r\nACGT\n";
     std::ofstream(bed) << "r\t0\t4\n";
-    m_peer.index_file = index;
+    m_peer.set_index_file(index);
     m_info.m_alignment_index = index;
     m_info.m_bed_file = bed;
     m_info.m_priority = 1;
@@ -278,7 +283,7 @@ TEST_F(ConnectionProtocolTest, BedRequestFailureIsBedFileUnavailable)
     boost::filesystem::create_directories(dir);
     const auto index = boost::filesystem::canonical(dir).string() + "/ref.fa";
     std::ofstream(index) << ">r\nACGT\n";
-    m_peer.index_file = index;
+    m_peer.set_index_file(index);
     m_info.m_alignment_index = index;
     m_info.m_bed_file = index + ".bed";
 
