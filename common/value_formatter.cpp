@@ -43,15 +43,15 @@ ValueFormatter::ValueFormatter(int float_precision, int double_precision, std::s
                                std::string negative_infinity_text,
                                std::string empty_text_replacement, std::string true_text,
                                std::string false_text, bool fixed_notation)
-    : m_float_precision(float_precision)
-    , m_double_precision(double_precision)
-    , m_nan_text(std::move(nan_text))
-    , m_positive_infinity_text(std::move(positive_infinity_text))
-    , m_negative_infinity_text(std::move(negative_infinity_text))
-    , m_empty_text_replacement(std::move(empty_text_replacement))
-    , m_true_text(std::move(true_text))
-    , m_false_text(std::move(false_text))
-    , m_fixed_notation(fixed_notation)
+        : m_float_precision(float_precision)
+        , m_double_precision(double_precision)
+        , m_nan_text(std::move(nan_text))
+        , m_positive_infinity_text(std::move(positive_infinity_text))
+        , m_negative_infinity_text(std::move(negative_infinity_text))
+        , m_empty_text_replacement(std::move(empty_text_replacement))
+        , m_true_text(std::move(true_text))
+        , m_false_text(std::move(false_text))
+        , m_fixed_notation(fixed_notation)
 {
 }
 

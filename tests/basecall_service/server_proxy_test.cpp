@@ -3,6 +3,8 @@
 #include "ipc_tools/request_broker.h"
 #include "support/scripted_peer.h"
 
+#include "support/exception_text.h"
+
 #include <gtest/gtest.h>
 
 namespace basecall_service::server_proxy {
@@ -116,12 +118,7 @@ TEST(ServerProxyTest, WrongReplyTypesAreInvalidResponses)
                        PeerAction::reply(kits_reply()),
                        PeerAction::reply(simple_reply(MessageType::SUCCESS))});
     const auto invalid_text = [](auto query) {
-        try {
-            query();
-        } catch (const ipc_tools::InvalidResponse& error) {
-            return std::string(error.what());
-        }
-        return std::string("<no exception>");
+        return tamsu_test::exception_text<ipc_tools::InvalidResponse>(query);
     };
     const auto address = peer.address();
 

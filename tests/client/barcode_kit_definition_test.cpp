@@ -1,6 +1,8 @@
 #include "client/barcode_kit_definition.h"
 #include "client/lamp_kit_definition.h"
 
+#include "support/exception_text.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -11,12 +13,7 @@ namespace {
 template <typename Call>
 std::string out_of_range_text(Call call)
 {
-    try {
-        call();
-    } catch (const std::out_of_range& error) {
-        return error.what();
-    }
-    return "<no exception>";
+    return tamsu_test::exception_text<std::out_of_range>(call);
 }
 
 TEST(BarcodeKitDefinitionTest, TwelveAFlagNamesOnlyBarcodeTwelveDifferently)

@@ -3,6 +3,8 @@
 #include "client/status_conversion.h"
 #include "ipc_tools/request_broker.h"
 
+#include "support/exception_text.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -14,12 +16,7 @@ namespace {
 template <typename Enum>
 std::string runtime_error_of(Enum value)
 {
-    try {
-        to_string(value);
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "<no exception>";
+    return tamsu_test::exception_text<std::runtime_error>([&] { to_string(value); });
 }
 
 TEST(ResultTest, TextsMatchTheStreamOutputAndOutOfRangeValuesThrow)

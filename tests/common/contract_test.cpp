@@ -2,7 +2,9 @@
 
 #include "support/log_capture.h"
 
+#include "support/exception_text.h"
 #include <boost/log/core/core.hpp>
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -15,12 +17,7 @@ using common::logging::attributes::SeverityLevel;
 
 std::string violation_text(bool condition, const std::string& message)
 {
-    try {
-        expects(condition, message);
-    } catch (const std::logic_error& error) {
-        return error.what();
-    }
-    return "<no exception>";
+    return tamsu_test::exception_text<std::logic_error>([&] { expects(condition, message); });
 }
 
 TEST(ContractTest, TrueConditionDoesNothingAndLogsNothing)

@@ -3,6 +3,8 @@
 #include "support/log_capture.h"
 #include "support/scripted_peer.h"
 
+#include "support/exception_text.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -20,12 +22,7 @@ using Clock = std::chrono::steady_clock;
 template <typename Exception>
 std::string failure_text(RequestBroker& broker, Message request, Message& reply)
 {
-    try {
-        broker.send_request(request, reply);
-    } catch (const Exception& error) {
-        return error.what();
-    }
-    return "<no exception>";
+    return tamsu_test::exception_text<Exception>([&] { broker.send_request(request, reply); });
 }
 
 TEST(RequestBrokerTest, AddressesBecomeEndpoints)

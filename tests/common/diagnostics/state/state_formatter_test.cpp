@@ -1,5 +1,7 @@
 #include "common/diagnostics/state/state_formatter.h"
 
+#include "support/exception_text.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -12,12 +14,7 @@ using T = StateRecordType;
 template <typename Formatter>
 std::string failure(const std::vector<StateRecord>& records)
 {
-    try {
-        Formatter()(records);
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "<no exception>";
+    return tamsu_test::exception_text<std::runtime_error>([&] { Formatter()(records); });
 }
 
 TEST(StateFormatterTest, UnmatchedSectionEndIsMalformedForBoth)

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace reference_server {
+
+// Ways to make the server misbehave on purpose, so that clients can be tested against them.
+// All of them are off by default.
+struct FaultSettings {
+    // LOAD_CONFIG, LOAD_INDEX and LOAD_BED answer LOADING until this long after the first
+    // request for the same name, then do the load.
+    std::chrono::milliseconds load_delay{0};
+    // A read becomes available to GET_FIRST_CALLED_BLOCK this long after its last raw block.
+    std::chrono::milliseconds call_delay{0};
+    // Reads a client may have in flight (receiving, calling or not yet fully returned) before a
+    // first raw block is answered NOT_READY; 0 means no limit.
+    std::uint32_t max_reads_in_flight = 0;
+    // Called reads are dropped; the client's next NONE_PENDING carries value 1.
+    bool lose_reads = false;
+    // Configuration names whose LOAD_CONFIG fails with REQUEST_FAILED.
+    std::vector<std::string> refused_configs;
+    // Answer nothing at all while set.
+    bool silent = false;
+    // Leave this many of the next requests unanswered (counts down as requests arrive).
+    std::uint32_t silent_requests = 0;
+    // Skip calling: every read comes back at once with no events and no bases.
+    bool zero_work = false;
+};
+
+struct ServerOptions {
+    // A port ("5555", all interfaces), "host:port", or a full ZeroMQ endpoint ("ipc://path",
+    // "tcp://127.0.0.1:*").
+    std::string address = "tcp://127.0.0.1:*";
+    std::size_t worker_threads = 2;
+    FaultSettings faults;
+};
+
+// Counters reported by GET_STATISTICS as stat_0 to stat_3, in this order.
+struct ServerCounters {
+    std::uint64_t reads_received = 0;  // reads whose last raw block arrived
+    std::uint64_t reads_called = 0;    // reads the workers finished calling
+    std::uint64_t samples_called = 0;  // raw samples of those reads
+    std::uint64_t bases_called = 0;    // bases of those reads
+};
+
+// The reference basecall server: one ROUTER socket served on a thread of its own, reads called
+// by a pool of worker threads. Every public function is thread-safe. Per connected client
+// GET_STATISTICS reports value_0 = reads in flight and value_1 = reads returned.
+class BasecallServer {
+public:
+    // Binds and starts serving. Throws zmq::error_t when the address cannot be bound and
+    // std::invalid_argument for an address it cannot interpret.
+    explicit BasecallServer(ServerOptions options);
+    // Stops and joins every thread.
+    ~BasecallServer();
+    BasecallServer(const BasecallServer&) = delete;
+    BasecallServer& operator=(const BasecallServer&) = delete;
+
+    // Stops serving and joins the threads; idempotent.
+    void stop();
+
+    // The bound endpoint, with the real port for a wildcard address.
+    std::string endpoint() const;
+
+    FaultSettings faults() const;
+    void set_faults(const FaultSettings& faults);
+    // Forgets every connected client: their later requests get CLIENT_NOT_RECOGNISED.
+    void forget_all_clients();
+
+    std::size_t client_count() const;
+    ServerCounters counters() const;
+
+    // The ZeroMQ endpoint to bind for an address in any of the accepted forms.
+    static std::string to_bind_endpoint(const std::string& address);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace reference_server

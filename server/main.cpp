@@ -1,0 +1,145 @@
+// tamsu_basecall_server: runs the reference basecall server until SIGINT or SIGTERM.
+
+#include "server/basecall_server.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+const char* const k_usage = R"(Usage: tamsu_basecall_server [options] ADDRESS
+
+Runs the reference basecall server at ADDRESS until SIGINT or SIGTERM. ADDRESS is a port
+(all interfaces), HOST:PORT, or a ZeroMQ endpoint such as ipc:///tmp/server or
+tcp://127.0.0.1:* (wildcard port). On start the bound endpoint is printed as one line:
+"Listening on ENDPOINT".
+
+Options:
+  --help                       show this text and exit
+  --threads N                  worker threads that call reads (default 2)
+  --load-delay MS              answer LOADING to load requests for MS milliseconds
+  --call-delay MS              a read is ready MS milliseconds after its last block
+  --max-reads-in-flight N      answer NOT_READY to a client's first block while it has
+                               N reads in flight (0: no limit)
+  --lose-reads                 drop called reads and report them lost in NONE_PENDING
+  --refuse-config NAME         fail LOAD_CONFIG for NAME (may be given several times)
+  --silent                     never answer any request
+  --silent-requests N          leave the next N requests unanswered
+  --zero-work                  skip calling: reads come back at once, empty
+)";
+
+unsigned long parse_number(const std::string& flag, const char* text)
+{
+    if (text == nullptr) {
+        throw std::invalid_argument(flag + " needs a value");
+    }
+    const std::string value(text);
+    std::size_t used = 0;
+    unsigned long number = 0;
+    try {
+        number = std::stoul(value, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != value.size() || value[0] == '-') {
+        throw std::invalid_argument(flag + " needs a non-negative number, not '" + value + "'");
+    }
+    return number;
+}
+
+reference_server::ServerOptions parse_arguments(int argc, char** argv, bool& help)
+{
+    reference_server::ServerOptions options;
+    options.address.clear();
+    auto& faults = options.faults;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (argument == "--help" || argument == "-h") {
+            help = true;
+            return options;
+        }
+        if (argument == "--threads") {
+            options.worker_threads = parse_number(argument, next);
+            ++i;
+        } else if (argument == "--load-delay") {
+            faults.load_delay = std::chrono::milliseconds(parse_number(argument, next));
+            ++i;
+        } else if (argument == "--call-delay") {
+            faults.call_delay = std::chrono::milliseconds(parse_number(argument, next));
+            ++i;
+        } else if (argument == "--max-reads-in-flight") {
+            faults.max_reads_in_flight = static_cast<std::uint32_t>(parse_number(argument, next));
+            ++i;
+        } else if (argument == "--lose-reads") {
+            faults.lose_reads = true;
+        } else if (argument == "--refuse-config") {
+            if (next == nullptr) {
+                throw std::invalid_argument(argument + " needs a value");
+            }
+            faults.refused_configs.emplace_back(next);
+            ++i;
+        } else if (argument == "--silent") {
+            faults.silent = true;
+        } else if (argument == "--silent-requests") {
+            faults.silent_requests = static_cast<std::uint32_t>(parse_number(argument, next));
+            ++i;
+        } else if (argument == "--zero-work") {
+            faults.zero_work = true;
+        } else if (argument.rfind("--", 0) == 0) {
+            throw std::invalid_argument("unknown option " + argument);
+        } else if (options.address.empty()) {
+            options.address = argument;
+        } else {
+            throw std::invalid_argument("more than one address given");
+        }
+    }
+    if (options.address.empty()) {
+        throw std::invalid_argument("no address given");
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    reference_server::ServerOptions options;
+    bool help = false;
+    try {
+        options = parse_arguments(argc, argv, help);
+    } catch (const std::exception& error) {
+        std::cerr << "tamsu_basecall_server: " << error.what() << "\n\n" << k_usage;
+        return 2;
+    }
+    if (help) {
+        std::cout << k_usage;
+        return 0;
+    }
+
+    // Every thread started from here on inherits the blocked mask, so the signals reach
+    // sigwait below and nothing else.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    try {
+        reference_server::BasecallServer server(options);
+        std::cout << "Listening on " << server.endpoint() << std::endl;
+        int received = 0;
+        sigwait(&signals, &received);
+        server.stop();
+    } catch (const std::exception& error) {
+        std::cerr << "tamsu_basecall_server: " << error.what() << std::endl;
+        return 1;
+    }
+    return 0;
+}
