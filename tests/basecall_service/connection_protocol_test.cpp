@@ -1,5 +1,8 @@
 #include "basecall_service/connection_protocol.h"
 
+#include "basecall_service/server_proxy.h"
+#include "server/basecall_server.h"
+
 #include "support/log_capture.h"
 #include "support/scripted_peer.h"
 
@@ -397,6 +400,108 @@ TEST_F(ConnectionProtocolTest, FarewellLogsOnlyWhenTheServerDoesNotSayGoodbye)
     EXPECT_EQ(records.back().message,
               "Error disconnecting from server: [timed_out] Received CLIENT_NOT_RECOGNISED from "
               "server. Treating as a server restart.");
+}
+
+}  // namespace
+}  // namespace basecall_service
+
+namespace basecall_service {
+namespace {
+
+// The handshake end to end, against the reference server.
+class ConnectionProtocolServerTest : public ::testing::Test {
+protected:
+    ConnectionProtocolServerTest()
+            : m_dir(boost::filesystem::temp_directory_path() / boost::filesystem::unique_path())
+            , m_protocol(m_state)
+    {
+        boost::filesystem::create_directories(m_dir);
+        m_dir = boost::filesystem::canonical(m_dir);
+        std::ofstream(path("ref.fa")) << ">chr1\nACGTACGTACGTACGTACGTACGTACGTACGTACGTACGT\n";
+        std::ofstream(path("ref.bed")) << "chr1\t0\t20\tfeature\n";
+        m_info.m_config_name = "toy_flipflop_fast";
+        m_info.m_client_name = "protocol-test";
+        m_protocol.set_connection_params(m_server.endpoint().substr(6), 5000);
+    }
+    ~ConnectionProtocolServerTest() override { boost::filesystem::remove_all(m_dir); }
+
+    std::string path(const std::string& name) const { return (m_dir / name).string(); }
+
+    std::string server_state()
+    {
+        return basecall_service::server_proxy::get_server_internal_state(
+                m_server.endpoint().substr(6), 5000);
+    }
+
+    boost::filesystem::path m_dir;
+    reference_server::BasecallServer m_server{reference_server::ServerOptions()};
+    ClientConnectionState m_state;
+    ConnectionProtocol m_protocol;
+    ipc_tools::ConnectionInfo m_info;
+};
+
+TEST_F(ConnectionProtocolServerTest, ConnectsWithoutFilesAndSaysGoodbye)
+{
+    StatusLog log(m_state);
+    m_info.m_priority = 0;
+
+    ASSERT_NE(m_protocol.establish_server_connection(m_info, 5), nullptr)
+            << to_string(m_protocol.error_state());
+
+    EXPECT_EQ(log.wait_for(6).back(), ClientStatus::connected);
+    EXPECT_FALSE(m_protocol.get_connection_id().empty());
+    EXPECT_EQ(m_protocol.get_config_details().model_stride, 5u);
+    EXPECT_EQ(m_protocol.get_config_details().model_type, "flipflop");
+    const auto state = server_state();
+    EXPECT_NE(state.find("toy_flipflop_fast:>timeout_interval=0>client_name=protocol-test"
+                         ">alignment_type=:::"),
+              std::string::npos)
+            << state;
+    EXPECT_NE(state.find("\"priority\":2"), std::string::npos) << state;
+    EXPECT_EQ(m_server.client_count(), 1u);
+
+    m_protocol.disconnect_from_server();
+    EXPECT_EQ(m_server.client_count(), 0u);
+}
+
+TEST_F(ConnectionProtocolServerTest, ConnectsWithIndexAndBedFile)
+{
+    StatusLog log(m_state);
+    m_info.m_alignment_index = path("ref.fa");
+    m_info.m_bed_file = path("ref.bed");
+
+    ASSERT_NE(m_protocol.establish_server_connection(m_info, 5), nullptr)
+            << to_string(m_protocol.error_state());
+
+    using S = ClientStatus;
+    EXPECT_EQ(log.wait_for(6), (std::vector<S>{S::preparing_connection, S::loading_config,
+                                               S::loading_alignment_index, S::loading_bed_file,
+                                               S::connecting, S::connected}));
+    EXPECT_NE(m_protocol.get_alignment_file_header().find("@SQ\tSN:chr1\tLN:40"),
+              std::string::npos);
+    EXPECT_NE(server_state().find(path("ref.fa") + ";" + path("ref.bed")), std::string::npos);
+}
+
+TEST_F(ConnectionProtocolServerTest, UnknownConfigurationAndUnreadableIndexAreRefused)
+{
+    m_info.m_config_name = "no_such_config";
+    EXPECT_EQ(m_protocol.establish_server_connection(m_info, 5), nullptr);
+    EXPECT_EQ(m_protocol.error_state().code, ConnectionError::basecall_config_unavailable);
+
+    m_info.m_config_name = "toy_flipflop_fast";
+    m_info.m_alignment_index = path("ref.bed");  // exists, but is not FASTA
+    EXPECT_EQ(m_protocol.establish_server_connection(m_info, 5), nullptr);
+    EXPECT_EQ(m_protocol.error_state().code, ConnectionError::align_index_unavailable);
+}
+
+TEST_F(ConnectionProtocolServerTest, SlowLoadIsPolledUntilItSucceeds)
+{
+    auto faults = m_server.faults();
+    faults.load_delay = std::chrono::milliseconds(700);
+    m_server.set_faults(faults);
+
+    ASSERT_NE(m_protocol.establish_server_connection(m_info, 30), nullptr)
+            << to_string(m_protocol.error_state());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "client/server_query.h"
 
+#include "server/basecall_server.h"
 #include "support/scripted_peer.h"
 
 #include <gtest/gtest.h>
@@ -65,6 +66,66 @@ TEST(ServerQueryTest, UnusableAddressFailsWithoutThrowing)
 {
     std::string state;
     EXPECT_EQ(get_server_internal_state(state, "ipc://", 20), Result::failed);
+}
+
+}  // namespace
+}  // namespace tamsu::server_query
+
+namespace tamsu::server_query {
+namespace {
+
+class ServerQueryAgainstServerTest : public ::testing::Test {
+protected:
+    std::string address() const { return m_server.endpoint().substr(6); }  // drop "tcp://"
+
+    reference_server::BasecallServer m_server{reference_server::ServerOptions()};
+};
+
+TEST_F(ServerQueryAgainstServerTest, KitsAreAppendedAndNamedAsTheServerNamesThem)
+{
+    std::vector<BarcodeKitDefinition> kits{
+            BarcodeKitDefinition("mine", 1, 1, 0, 0, false, false, false, "m%d")};
+    std::vector<LampKitDefinition> lamp_kits;
+
+    ASSERT_EQ(get_barcode_kits(kits, address(), 5000), Result::success);
+    ASSERT_EQ(get_lamp_kits(lamp_kits, address(), 5000), Result::success);
+
+    ASSERT_EQ(kits.size(), 4u);
+    EXPECT_EQ(kits[0].kit_name(), "mine");
+    EXPECT_EQ(kits[1].kit_name(), "TOY-BC12");
+    EXPECT_EQ(kits[1].generate_barcode_name(12, 0), "barcode12a");
+    EXPECT_EQ(kits[3].kit_name(), "TOY-DUAL");
+    EXPECT_EQ(kits[3].generate_barcode_name(3, 11), "barcode_external03_internal11");
+    ASSERT_EQ(lamp_kits.size(), 2u);
+    EXPECT_EQ(lamp_kits[0].generate_barcode_name(7), "FIP07");
+    EXPECT_EQ(lamp_kits[0].targets().size(), 3u);
+}
+
+TEST_F(ServerQueryAgainstServerTest, StatisticsInformationAndStateComeFromTheServer)
+{
+    ServerStatistics stats;
+    std::string info;
+    std::string state;
+
+    ASSERT_EQ(get_server_statistics(stats, address(), 5000), Result::success);
+    ASSERT_EQ(get_server_information(info, address(), 5000), Result::success);
+    ASSERT_EQ(get_server_internal_state(state, address(), 5000), Result::success);
+
+    EXPECT_EQ(stats.stat_0, 0u);
+    EXPECT_TRUE(stats.clients.empty());
+    EXPECT_NE(info.find("\"protocol_version\":\"7.0.0\""), std::string::npos) << info;
+    EXPECT_EQ(info.find('\n'), std::string::npos);
+    EXPECT_NE(state.find("\"ServerInformation\""), std::string::npos);
+}
+
+TEST_F(ServerQueryAgainstServerTest, StoppedServerTimesOut)
+{
+    const auto where = address();
+    m_server.stop();
+    std::string state = "unchanged";
+
+    EXPECT_EQ(get_server_internal_state(state, where, 50), Result::timed_out);
+    EXPECT_EQ(state, "unchanged");
 }
 
 }  // namespace

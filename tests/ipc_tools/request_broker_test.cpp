@@ -2,10 +2,15 @@
 
 #include "support/log_capture.h"
 #include "support/scripted_peer.h"
+#include "support/server_process.h"
 
 #include "support/exception_text.h"
 
 #include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+
+#include <signal.h>
 
 #include <chrono>
 #include <thread>
@@ -205,6 +210,36 @@ TEST(RequestBrokerTest, MissingSocketOrEmptyRequestIsAContractViolation)
     broker.prepare_connection(peer.address(), 50);
     EXPECT_EQ(failure_text<std::logic_error>(broker, Message(), reply),
               "Contract violation. invalid request");
+}
+
+// The server executable over both transports a host may name.
+TEST(RequestBrokerTest, TalksToTheServerExecutableOverTcpAndIpc)
+{
+    const auto dir = boost::filesystem::temp_directory_path() / boost::filesystem::unique_path();
+    boost::filesystem::create_directories(dir);
+    const auto ipc_endpoint = "ipc://" + (dir / "server.sock").string();
+    tamsu_test::ServerProcess tcp_server({"tcp://127.0.0.1:*"});
+    tamsu_test::ServerProcess ipc_server({ipc_endpoint});
+    const auto tcp_endpoint = tcp_server.wait_for_endpoint();
+    ASSERT_EQ(tcp_endpoint.rfind("tcp://127.0.0.1:", 0), 0u) << tcp_endpoint;
+    ASSERT_EQ(ipc_server.wait_for_endpoint(), ipc_endpoint);
+
+    for (const auto& address : {tcp_endpoint.substr(6), ipc_endpoint}) {
+        SCOPED_TRACE(address);
+        RequestBroker broker;
+        broker.prepare_connection(address, 5000);
+        Message request(MessageType::LOAD_CONFIG, "", 0, "toy_flipflop_fast");
+        Message reply;
+        broker.send_request(request, reply);
+        EXPECT_EQ(reply.get_type(), MessageType::SUCCESS);
+        Message state(MessageType::GET_STATE, "", 0, "");
+        broker.send_request(state, reply);
+        EXPECT_EQ(reply.get_type(), MessageType::RETURN_STATE);
+        EXPECT_EQ(reply.get_protocol_version().major(), 7u);
+    }
+    EXPECT_EQ(tcp_server.stop(SIGTERM), 0);
+    EXPECT_EQ(ipc_server.stop(SIGTERM), 0);
+    boost::filesystem::remove_all(dir);
 }
 
 TEST(RequestBrokerTest, PollResultTextListsEveryField)

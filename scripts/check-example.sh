@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs the library into a scratch prefix, builds the example host programs against the
+# installed package only (as a host project would), and runs the server-queries example against
+# the reference server executable.
+#   check-example.sh SOURCE_DIR BUILD_DIR SERVER_EXECUTABLE
+set -euo pipefail
+
+source_dir=$1
+build_dir=$2
+server=$3
+
+scratch=$(mktemp -d)
+server_pid=
+cleanup() {
+    if [ -n "$server_pid" ]; then
+        kill "$server_pid" 2>/dev/null || true
+        wait "$server_pid" 2>/dev/null || true
+    fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+cmake --install "$build_dir" --prefix "$scratch/prefix" >/dev/null
+cmake -S "$source_dir/examples" -B "$scratch/examples" -G Ninja \
+    -DCMAKE_PREFIX_PATH="$scratch/prefix" >/dev/null
+cmake --build "$scratch/examples" >/dev/null
+
+endpoint="ipc://$scratch/server.sock"
+"$server" "$endpoint" >"$scratch/server.out" 2>&1 &
+server_pid=$!
+for _ in $(seq 200); do
+    grep -q "Listening on" "$scratch/server.out" && break
+    sleep 0.1
+done
+
+"$scratch/examples/server_queries" "$endpoint" 5000 | tee "$scratch/queries.out"
+for expected in "statistics: " "barcode kits: 3" "lamp kits: 2" "server information: {"; do
+    if ! grep -q "$expected" "$scratch/queries.out"; then
+        echo "missing from the example's output: $expected"
+        exit 1
+    fi
+done
+echo "example host program ok"

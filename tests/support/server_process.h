@@ -1,0 +1,35 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace tamsu_test {
+
+// Runs the reference server executable (built with the tests) as a child process with its
+// standard output on a pipe. Kills and reaps the child when destroyed.
+class ServerProcess {
+public:
+    explicit ServerProcess(std::vector<std::string> arguments);
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    // Reads standard output up to a full line or its end, within a generous deadline.
+    std::string read_line();
+    // Reads standard output to its end.
+    std::string read_all();
+    // The endpoint from the server's "Listening on <endpoint>" line; empty when it never came.
+    std::string wait_for_endpoint();
+
+    // Sends `signal` (none for 0) and waits for the exit status; -1 when the child did not exit
+    // normally in time.
+    int stop(int signal);
+
+private:
+    pid_t m_pid = -1;
+    int m_output = -1;
+};
+
+}  // namespace tamsu_test
