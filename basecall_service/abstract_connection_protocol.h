@@ -26,6 +26,8 @@ public:
     virtual std::string get_connection_id() const = 0;
     virtual const std::string& get_alignment_file_header() const = 0;
     virtual const ErrorState& error_state() const = 0;
+    // Says goodbye to the server for the current connection; failures are only logged.
+    virtual void disconnect_from_server() const = 0;
 };
 
 }  // namespace basecall_service

@@ -23,8 +23,7 @@ public:
     const std::string& get_alignment_file_header() const override;
     const ErrorState& error_state() const override;
 
-    // Sends DISCONNECT for the current connection id; failures are only logged.
-    void disconnect_from_server() const;
+    void disconnect_from_server() const override;
 
 private:
     bool prepare_connection();

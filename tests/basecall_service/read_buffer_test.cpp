@@ -1,0 +1,384 @@
+#include "basecall_service/read_buffer.h"
+
+#include "support/exception_text.h"
+#include "support/read_factory.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <thread>
+
+namespace basecall_service {
+
+// Lets tests act while host threads are known to be inside queue_read.
+class ReadBufferTestAccess {
+public:
+    static bool wait_for_callers(const ReadBuffer& buffer, std::uint64_t count)
+    {
+        for (int polls = 0; polls < 30000; ++polls) {
+            if (std::lock_guard<std::mutex> lock(buffer.m_mutex);
+                buffer.m_callers_inside == count) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+};
+
+namespace {
+
+using interfaces::ReadHolder;
+using ReadList = std::list<std::unique_ptr<ReadHolder>>;
+constexpr auto k_deadline = std::chrono::seconds(30);
+constexpr unsigned long k_forever_ms = 120000;
+
+std::int16_t sample_at(std::size_t index)
+{
+    return static_cast<std::int16_t>(index * 7);
+}
+
+ReadHolder make_read(std::uint64_t tag, unsigned long samples)
+{
+    std::vector<std::int16_t> raw(samples);
+    for (std::size_t i = 0; i < samples; ++i) {
+        raw[i] = sample_at(i);
+    }
+    return tamsu_test::make_read(tag, raw, 5);
+}
+
+const tamsu_ipc::ReadBlockData* block_of(const ipc_tools::Message& message)
+{
+    return message.get_message_data()->content_as_ReadBlockData();
+}
+
+std::string connection_id_of(const ipc_tools::Message& message)
+{
+    const auto* id = message.get_message_data()->connection_id();
+    return id ? id->str() : "<absent>";
+}
+
+class ReadBufferTest : public ::testing::Test {
+protected:
+    ReadBufferTest() { buffer.set_max_input_queue_size(10); }
+
+    void queue(std::uint64_t tag, unsigned long samples = 200)
+    {
+        auto read = make_read(tag, samples);
+        ASSERT_TRUE(buffer.queue_read(read, 0));
+    }
+
+    // Queues a read and lets the "server" accept it.
+    void submit(std::uint64_t tag)
+    {
+        queue(tag);
+        buffer.read_submitted();
+    }
+
+    // Starts a host thread whose queue_read will have to wait.
+    std::future<bool> queue_in_background(ReadHolder& read)
+    {
+        auto result = std::async(std::launch::async,
+                                 [this, &read] { return buffer.queue_read(read, k_forever_ms); });
+        EXPECT_TRUE(ReadBufferTestAccess::wait_for_callers(buffer, 1));
+        return result;
+    }
+
+    ReadBuffer buffer;
+};
+
+TEST_F(ReadBufferTest, ReadIsCutIntoBlocksOfBlockSizeTimesModelStride)
+{
+    queue(1, 250000);
+    ASSERT_EQ(buffer.next_read_messages().size(), 1u);
+    EXPECT_EQ(block_of(buffer.next_read_messages()[0])->num_blocks(), 1u);
+    buffer.read_submitted();
+
+    // Tags wider than 32 bits travel as their low half.
+    queue(0x500000007ull, 250001);
+    const auto& messages = buffer.next_read_messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].get_type(), ipc_tools::MessageType::PASS_FIRST_RAW_BLOCK);
+    EXPECT_EQ(messages[1].get_type(), ipc_tools::MessageType::PASS_NEXT_RAW_BLOCK);
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const auto* data = messages[i].get_message_data();
+        EXPECT_EQ(data->connection_id(), nullptr);
+        EXPECT_EQ(data->version()->major(), 7u);
+        const auto* block = block_of(messages[i]);
+        EXPECT_EQ(block->block_index(), i);
+        EXPECT_EQ(block->read_tag(), 7u);
+        EXPECT_EQ(block->num_blocks(), 2u);
+        EXPECT_EQ(block->duration(), 250001u);
+        EXPECT_EQ(block->daq_offset(), tamsu_test::k_daq_offset);
+        EXPECT_EQ(block->daq_scaling(), tamsu_test::k_daq_scaling);
+        EXPECT_EQ(block->read_id()->str(), "read_21474836487");
+        EXPECT_EQ(block->scaling_override(), nullptr);
+    }
+    const auto* first = block_of(messages[0])->raw_data();
+    ASSERT_EQ(first->size(), 250000u);
+    EXPECT_EQ(first->Get(0), sample_at(0));
+    EXPECT_EQ(first->Get(249999), sample_at(249999));
+    ASSERT_EQ(block_of(messages[1])->raw_data()->size(), 1u);
+    EXPECT_EQ(block_of(messages[1])->raw_data()->Get(0), sample_at(250000));
+}
+
+TEST_F(ReadBufferTest, BlocksCarryTheConnectionIdAndScalingOverrideWhenSet)
+{
+    buffer.set_block_size(10);  // 50 samples per block
+    buffer.set_connection_id("conn-1");
+    auto disabled = make_read(1, 100);
+    disabled.get_metadata().insert("scaling_override", false);
+    auto defaults = make_read(2, 100);
+    defaults.get_metadata().insert("scaling_override", true);
+    auto given = make_read(3, 100);
+    given.get_metadata().insert("scaling_override", true);
+    given.get_metadata().insert("scaling_override_median", 1.5f);
+    given.get_metadata().insert("scaling_override_med_abs_dev", 0.75f);
+    for (auto* read : {&disabled, &defaults, &given}) {
+        ASSERT_TRUE(buffer.queue_read(*read, 0));
+    }
+    for (int read = 0; read < 3; ++read) {
+        EXPECT_EQ(buffer.next_read_messages().size(), 2u);
+        for (const auto& message : buffer.next_read_messages()) {
+            EXPECT_EQ(connection_id_of(message), "conn-1");
+            const auto* table = block_of(message)->scaling_override();
+            EXPECT_EQ(table == nullptr, read == 0);
+            if (read == 1 && table) {
+                // Zeros are the defaults, so neither field goes on the wire.
+                const auto* raw = reinterpret_cast<const flatbuffers::Table*>(table);
+                EXPECT_FALSE(raw->CheckField(tamsu_ipc::ScalingOverrideData::VT_MEDIAN));
+                EXPECT_FALSE(raw->CheckField(tamsu_ipc::ScalingOverrideData::VT_MED_ABS_DEV));
+            }
+            if (read == 2 && table) {
+                EXPECT_EQ(table->median(), 1.5f);
+                EXPECT_EQ(table->med_abs_dev(), 0.75f);
+            }
+        }
+        buffer.read_submitted();
+    }
+}
+
+TEST_F(ReadBufferTest, ShortReadGoesStraightToTheOutputQueueEvenWhenFull)
+{
+    buffer.set_max_input_queue_size(0);
+    auto read = make_read(9, 99);  // fewer than 20 strides of 5
+    ASSERT_TRUE(buffer.queue_read(read, 0));
+    EXPECT_EQ(read.get_read_tag(), 0u);
+    EXPECT_TRUE(buffer.all_reads_processed());
+    ReadList out;
+    buffer.get_reads_out(out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out.front()->get_metadata().get_value<std::string>("read_id"), "read_9");
+
+    auto long_enough = make_read(10, 100);
+    EXPECT_FALSE(buffer.queue_read(long_enough, 0));
+    EXPECT_EQ(long_enough.get_read_tag(), 10u);
+}
+
+TEST_F(ReadBufferTest, FullQueueRefusesAfterTheTimeOutAndLeavesTheReadWithTheCaller)
+{
+    buffer.set_max_input_queue_size(2);
+    submit(1);  // submitted reads do not count towards the limit
+    queue(2);
+    queue(3);
+    auto read = make_read(4, 200);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(buffer.queue_read(read, 100));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
+    EXPECT_EQ(read.get_read_tag(), 4u);
+    EXPECT_EQ(read.get_datasets().count(interfaces::dataset::raw_data), 1u);
+    EXPECT_EQ(buffer.num_queued_reads(), 2u);
+}
+
+TEST_F(ReadBufferTest, WaiterIsLetInBySubmissionAndRefusedOnClosing)
+{
+    buffer.set_max_input_queue_size(1);
+    buffer.set_connection_id("old");
+    queue(1);
+    auto second = make_read(2, 200);
+    auto admitted = queue_in_background(second);  // its blocks are cut with "old"
+    buffer.set_connection_id("new");
+    buffer.read_submitted();
+    ASSERT_EQ(admitted.wait_for(k_deadline),
+              std::future_status::ready);  // far ahead of its time-out
+    EXPECT_TRUE(admitted.get());
+    EXPECT_EQ(second.get_read_tag(), 0u);
+    EXPECT_EQ(block_of(buffer.next_read_messages()[0])->read_tag(), 2u);
+    EXPECT_EQ(connection_id_of(buffer.next_read_messages()[0]), "new");
+
+    auto third = make_read(3, 200);
+    auto refused = queue_in_background(third);
+    buffer.set_no_more_data();
+    ASSERT_EQ(refused.wait_for(k_deadline), std::future_status::ready);
+    EXPECT_FALSE(refused.get());
+    EXPECT_EQ(third.get_read_tag(), 3u);
+
+    buffer.read_submitted();  // room again, but closed
+    EXPECT_FALSE(buffer.queue_read(third, 0));
+}
+
+TEST_F(ReadBufferTest, NewConnectionRequeuesSubmittedReadsFirstWithTheNewId)
+{
+    buffer.set_connection_id("old");
+    for (std::uint64_t tag : {30, 10, 20}) {
+        submit(tag);
+    }
+    queue(50);
+    queue(40);
+    auto finished = make_read(99, 10);
+    buffer.put_read_on_output_queue(finished);
+
+    buffer.set_connection_id("new");
+    EXPECT_EQ(buffer.num_submitted_reads(), 0u);
+    ASSERT_EQ(buffer.num_queued_reads(), 5u);
+    std::vector<std::uint64_t> order;
+    while (buffer.num_queued_reads() > 0) {
+        const auto& messages = buffer.next_read_messages();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(connection_id_of(messages[0]), "new");
+        order.push_back(block_of(messages[0])->read_tag());
+        buffer.read_submitted();
+    }
+    EXPECT_EQ(order, (std::vector<std::uint64_t>{10, 20, 30, 50, 40}));
+    ReadList out;
+    buffer.get_reads_out(out);
+    ASSERT_EQ(out.size(), 1u);  // finished reads stay where they are
+}
+
+TEST_F(ReadBufferTest, SubmittedReadsAreFoundByTagAndRetrievedInOrder)
+{
+    submit(5);
+    submit(6);
+    submit(7);
+    EXPECT_EQ(buffer.get_submitted_read_holder(6)->get_read_tag(), 6u);
+    EXPECT_EQ(buffer.get_submitted_read_holder(8), nullptr);
+    EXPECT_EQ(tamsu_test::exception_text<std::out_of_range>([&] { buffer.read_retrieved(8); }),
+              "map::at");
+    EXPECT_EQ(buffer.num_submitted_reads(), 3u);
+
+    buffer.read_retrieved(6);
+    buffer.read_retrieved(5);
+    EXPECT_FALSE(buffer.all_reads_processed());
+    buffer.clear_submitted_reads();
+    EXPECT_TRUE(buffer.all_reads_processed()) << "finished reads do not count";
+
+    ReadList out;
+    out.push_back(std::make_unique<ReadHolder>());
+    buffer.get_reads_out(out);
+    buffer.get_reads_out(out);  // nothing more to add
+    std::vector<std::uint64_t> tags;
+    for (const auto& read : out) {
+        tags.push_back(read->get_read_tag());
+    }
+    EXPECT_EQ(tags, (std::vector<std::uint64_t>{0, 6, 5}));
+}
+
+TEST_F(ReadBufferTest, IncompleteReadIsRefusedAndKeptByTheCaller)
+{
+    const auto key_error = [](const std::string& key) { return "Key '" + key + "' not found."; };
+    const std::vector<std::pair<std::function<void(ReadHolder&)>, std::string>> cases{
+            {[](ReadHolder& r) { r.get_metadata().remove("duration"); }, key_error("duration")},
+            {[](ReadHolder& r) { r.get_metadata().insert("model_stride", 5); },
+             key_error("model_stride")},
+            {[](ReadHolder& r) { r.get_metadata().remove("read_id"); }, key_error("read_id")},
+            {[](ReadHolder& r) { r.get_metadata().insert("daq_offset", 1.0); },
+             key_error("daq_offset")},
+            {[](ReadHolder& r) { r.get_metadata().remove("daq_scaling"); },
+             key_error("daq_scaling")},
+            {[](ReadHolder& r) { r.get_datasets().clear(); }, "map::at"},
+            {[](ReadHolder& r) {
+                 std::vector<float> samples(200);
+                 r.get_datasets()[interfaces::dataset::raw_data] =
+                         vask::data_wrappers::DataView(samples, true);
+             },
+             "Invalid array type requested."},
+    };
+    for (const auto& [damage, expected] : cases) {
+        SCOPED_TRACE(expected);
+        auto read = make_read(8, 200);
+        damage(read);
+        const bool wrong_type = expected == "Invalid array type requested.";
+        const auto queue = [&] { buffer.queue_read(read, 0); };
+        EXPECT_EQ(wrong_type ? tamsu_test::exception_text<std::runtime_error>(queue)
+                             : tamsu_test::exception_text<std::out_of_range>(queue),
+                  expected);
+        EXPECT_EQ(read.get_read_tag(), 8u);
+        EXPECT_FALSE(read.get_metadata().empty());
+    }
+    EXPECT_TRUE(buffer.all_reads_processed());
+}
+
+// Records every value a report writes, in order.
+class RecordingLogger : public common::diagnostics::state::StateLogger {
+public:
+    std::vector<std::string> entries;
+    void log(std::string name, std::string value) override
+    {
+        entries.push_back(name + "=" + value);
+    }
+    void log(std::string name, bool) override { entries.push_back(name + ":bool"); }
+    void log(std::string name, long) override { entries.push_back(name + ":long"); }
+    void log(std::string name, unsigned long value) override
+    {
+        entries.push_back(name + "=" + std::to_string(value));
+    }
+    void log(std::string name, double) override { entries.push_back(name + ":double"); }
+    std::unique_ptr<common::diagnostics::state::ChildSection>
+    create_child_section(std::string) override
+    {
+        return nullptr;
+    }
+};
+
+TEST_F(ReadBufferTest, ReportListsQueuesAndSettings)
+{
+    buffer.set_max_input_queue_size(7);
+    buffer.set_block_size(1234);
+    buffer.set_connection_id("abc");
+    submit(1);
+    queue(2);
+    queue(3, 10);  // short: finished at once
+    RecordingLogger logger;
+    buffer.report_state(logger);
+    EXPECT_EQ(logger.entries, (std::vector<std::string>{
+                                      "m_queued_reads (awaiting pushing to server)=1",
+                                      "m_message_queue_in (awaiting sending to server)=1",
+                                      "m_submitted_reads (pushed to server not yet pulled)=1",
+                                      "m_reads_out (output queue of reads from server)=1",
+                                      "m_max_input_queue_size=7",
+                                      "m_block_size =1234",
+                                      "m_connection_id =abc",
+                              }));
+}
+
+TEST(ReadBufferLifetimeTest, DestructionReleasesHostThreadsWaitingToQueue)
+{
+    auto buffer = std::make_unique<ReadBuffer>();
+    buffer->set_max_input_queue_size(1);
+    auto first = make_read(1, 200);
+    ASSERT_TRUE(buffer->queue_read(first, 0));
+    std::vector<ReadHolder> reads;
+    std::vector<std::future<bool>> waiters;
+    for (std::uint64_t tag = 10; tag < 13; ++tag) {
+        reads.push_back(make_read(tag, 200));
+    }
+    for (auto& read : reads) {
+        waiters.push_back(std::async(std::launch::async, [&buffer, &read] {
+            return buffer->queue_read(read, k_forever_ms);
+        }));
+    }
+    ASSERT_TRUE(ReadBufferTestAccess::wait_for_callers(*buffer, 3));
+
+    buffer.reset();
+    for (std::size_t i = 0; i < waiters.size(); ++i) {
+        ASSERT_EQ(waiters[i].wait_for(k_deadline), std::future_status::ready);
+        EXPECT_FALSE(waiters[i].get());
+        EXPECT_EQ(reads[i].get_read_tag(), 10u + i);
+    }
+}
+
+}  // namespace
+}  // namespace basecall_service
