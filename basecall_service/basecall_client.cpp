@@ -122,12 +122,14 @@ std::shared_ptr<ReadBuffer> BasecallClient::get_read_buffer() const
 
 interfaces::ConfigDetails BasecallClient::get_basecalling_config() const
 {
-    return m_connection_protocol->get_config_details();
+    std::lock_guard<std::mutex> lock(m_connection_details_mutex);
+    return m_config_details;
 }
 
 std::string BasecallClient::get_alignment_sam_header() const
 {
-    return m_connection_protocol->get_alignment_file_header();
+    std::lock_guard<std::mutex> lock(m_connection_details_mutex);
+    return m_alignment_sam_header;
 }
 
 void BasecallClient::set_connection_protocol(std::shared_ptr<AbstractConnectionProtocol> protocol)
@@ -153,6 +155,7 @@ void BasecallClient::start_worker_thread()
 {
     const auto trace = create_trace("start_worker_thread");
     m_accept_data = true;
+    std::lock_guard<std::mutex> lock(m_worker_mutex);
     m_worker = std::make_unique<std::thread>([this] { worker_loop(m_callback); });
 }
 
@@ -239,6 +242,11 @@ RequestBrokerAdapter* BasecallClient::connect_to_server()
     if (adapter == nullptr) {
         return nullptr;
     }
+    {
+        std::lock_guard<std::mutex> lock(m_connection_details_mutex);
+        m_config_details = m_connection_protocol->get_config_details();
+        m_alignment_sam_header = m_connection_protocol->get_alignment_file_header();
+    }
     const auto id = m_connection_protocol->get_connection_id();
     get_read_buffer()->set_connection_id(id);
     m_read_processing_protocol->set_connection_id(id);
@@ -272,6 +280,7 @@ void BasecallClient::join_worker_thread()
     m_accept_data = false;
     get_read_buffer()->set_no_more_data();
     m_read_processing_protocol->stop();
+    std::lock_guard<std::mutex> lock(m_worker_mutex);
     if (m_worker && m_worker->joinable()) {
         m_worker->join();
     }

@@ -88,11 +88,18 @@ private:
     std::shared_ptr<ReadBuffer> m_read_buffer;
     std::shared_ptr<AbstractReadProcessingProtocol> m_read_processing_protocol;
     void (*m_callback)();
+    // Guards m_worker; held while joining, so concurrent disconnects wait for the same join.
+    std::mutex m_worker_mutex;
     std::unique_ptr<std::thread> m_worker;
     std::atomic<bool> m_accept_data{false};
     // Set by disconnect and destruction: no further reconnection attempts.
     std::atomic<bool> m_stopping{false};
     common::synchronisation::Latch m_connect_latch{1};
+    // Guards the copies below, taken by the worker after each connection so that host threads
+    // never read the protocol's own values while a reconnection rewrites them.
+    mutable std::mutex m_connection_details_mutex;
+    interfaces::ConfigDetails m_config_details;
+    std::string m_alignment_sam_header;
     ipc_tools::ConnectionInfo m_connection_info;
     unsigned int m_file_load_timeout = 0;
     std::chrono::seconds m_reconnect_timeout{300};

@@ -1,5 +1,7 @@
 #include "basecall_service/basecall_client.h"
 
+#include "common/diagnostics/state/concrete_state_logger.h"
+#include "interfaces/read_alignment_helper.h"
 #include "server/basecall_server.h"
 #include "server/toy_caller.h"
 #include "support/read_factory.h"
@@ -9,9 +11,11 @@
 
 #include <boost/filesystem.hpp>
 
+#include <pthread.h>
 #include <signal.h>
 
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <set>
 #include <thread>
@@ -37,6 +41,9 @@ struct EngineOptions {
     bool pull_state_data = false;
     std::chrono::seconds reconnect_timeout{300};
     unsigned int request_timeout = 5000;
+    std::string barcode_kits;
+    std::string alignment_index;
+    std::string bed_file;
 };
 
 std::unique_ptr<BasecallClient> connected_engine(const std::string& address,
@@ -49,6 +56,9 @@ std::unique_ptr<BasecallClient> connected_engine(const std::string& address,
     ipc_tools::ConnectionInfo info;
     info.m_config_name = options.config;
     info.m_client_name = "engine-test";
+    info.m_barcode_kits = options.barcode_kits;
+    info.m_alignment_index = options.alignment_index;
+    info.m_bed_file = options.bed_file;
     engine->connect(address, options.request_timeout, 10, info);
     return engine;
 }
@@ -124,6 +134,8 @@ TEST_F(BasecallClientTest, ReadsOfOneAndManyBlocksComeBackAsCalled)
     options.block_size = 100;
     const auto engine = connected_engine(address(), options);
     ASSERT_EQ(engine->get_connection_state().get_status(), ClientStatus::connected);
+    EXPECT_EQ(engine->get_basecalling_config().model_stride, 5u);
+    EXPECT_EQ(engine->get_basecalling_config().config_name, "toy_flipflop_fast");
     std::map<std::uint64_t, std::vector<std::int16_t>> sent;
     std::uint64_t tag = 1;
     for (const std::size_t length : {120, 499, 500, 501, 1500, 1501, 4321}) {
@@ -181,6 +193,45 @@ TEST_F(BasecallClientTest, EventsCanBeDisabledAndStateDataRequested)
                                reference_server::CallFlags{false, true});
     EXPECT_EQ(reads.front()->get_datasets().count(dataset::moves), 0u);
     EXPECT_EQ(ulong_value(*reads.front(), "rle_count"), 0u);
+}
+
+TEST_F(BasecallClientTest, AlignmentAndBarcodingResultsComeBackWithTheRead)
+{
+    const auto samples = make_samples(4000, 11);
+    const auto called = reference_server::ToyCaller::call(
+            samples, tamsu_test::k_daq_offset, tamsu_test::k_daq_scaling,
+            *reference_server::find_config("toy_flipflop_fast"), {});
+    const auto dir = boost::filesystem::temp_directory_path() / boost::filesystem::unique_path();
+    boost::filesystem::create_directories(dir);
+    const std::string prefix = "TTTTTTTTTTGGGGGGGGGG";
+    EngineOptions options;
+    options.alignment_index = (dir / "ref.fa").string();
+    options.bed_file = (dir / "ref.bed").string();
+    options.barcode_kits = "TOY-BC12";
+    std::ofstream(options.alignment_index) << ">chrT\n" << prefix << called.sequence << "\n";
+    std::ofstream(options.bed_file) << "chrT\t0\t100000\tgene\n";
+    const auto engine = connected_engine(address(), options);
+    ASSERT_EQ(engine->get_connection_state().get_status(), ClientStatus::connected);
+    EXPECT_NE(engine->get_alignment_sam_header().find("SN:chrT"), std::string::npos);
+    auto read = make_read(1, samples, 5);
+    ASSERT_EQ(engine->pass_read(read, 5000), PassReadResult::success);
+
+    const auto reads = collect(*engine, 1);
+    boost::filesystem::remove_all(dir);
+
+    ASSERT_EQ(reads.size(), 1u);
+    const auto& result = *reads.front();
+    const auto& metadata = result.get_metadata();
+    EXPECT_EQ(metadata.get_value<std::string>("barcode_kit"), "TOY-BC12");
+    EXPECT_EQ(metadata.get_value<std::string>("barcode_arrangement").rfind("barcode", 0), 0u);
+    EXPECT_FALSE(metadata.get_value<std::string>("alignment_sam_record").empty());
+    EXPECT_FALSE(metadata.get_value<std::string>("alignment_bed_lines").empty());
+    const auto table =
+            interfaces::ReadAlignmentHelper::create_alignment_table_from_read_holder(result);
+    ASSERT_EQ(table.num_records, 1u);
+    EXPECT_STREQ(&table.view_field<char>("Genome")[0], "chrT");
+    EXPECT_EQ(table.view_field<std::int32_t>("GenomeStart")[0],
+              static_cast<std::int32_t>(prefix.size()));
 }
 
 TEST_F(BasecallClientTest, ShortReadsComeBackUncalled)
@@ -374,6 +425,133 @@ TEST(BasecallClientReconnectTest, KilledServerIsReconnectedAndInFlightReadsResen
     EXPECT_EQ(engine->get_connection_state().get_status(), ClientStatus::connected);
     engine->disconnect();
     boost::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace basecall_service
+
+namespace basecall_service {
+namespace {
+
+// A handshake stand-in that fails the way a test asks it to, moving the state as a real
+// handshake would.
+class FailingConnectionProtocol : public AbstractConnectionProtocol {
+public:
+    FailingConnectionProtocol(ClientConnectionState& state,
+                              std::function<RequestBrokerAdapter*()> attempt)
+            : m_state(state)
+            , m_attempt(std::move(attempt))
+    {
+    }
+    void set_connection_params(const std::string&, unsigned int) override {}
+    RequestBrokerAdapter* establish_server_connection(const ipc_tools::ConnectionInfo&,
+                                                      std::uint32_t) override
+    {
+        ++attempts;
+        m_state.set_status(ClientStatus::preparing_connection);
+        return m_attempt();
+    }
+    const interfaces::ConfigDetails& get_config_details() const override { return m_details; }
+    std::string get_connection_id() const override { return {}; }
+    const std::string& get_alignment_file_header() const override { return m_header; }
+    const ErrorState& error_state() const override { return m_error; }
+    void disconnect_from_server() const override {}
+
+    std::atomic<int> attempts{0};
+    ErrorState m_error{ConnectionError::timed_out, "no server"};
+
+private:
+    ClientConnectionState& m_state;
+    std::function<RequestBrokerAdapter*()> m_attempt;
+    interfaces::ConfigDetails m_details;
+    std::string m_header;
+};
+
+std::atomic<int> g_callback_calls{0};
+std::string g_callback_thread;
+
+void record_callback()
+{
+    ++g_callback_calls;
+    char name[32] = {};
+    pthread_getname_np(pthread_self(), name, sizeof(name));
+    g_callback_thread = name;
+}
+
+TEST(BasecallClientWorkerTest, ExceptionInTheWorkerIsRecordedAsAFailure)
+{
+    BasecallClient engine(50000, 10, false, false, record_callback);
+    auto protocol = std::make_shared<FailingConnectionProtocol>(
+            engine.get_connection_state(),
+            []() -> RequestBrokerAdapter* { throw std::runtime_error("protocol blew up"); });
+    engine.set_connection_protocol(protocol);
+
+    engine.connect("unused", 100, 1, ipc_tools::ConnectionInfo());
+
+    EXPECT_EQ(engine.get_connection_state().get_status(), ClientStatus::error);
+    EXPECT_EQ(to_string(engine.get_connection_state().get_error_state()),
+              "[failed] protocol blew up");
+    EXPECT_EQ(g_callback_calls.load(), 1);
+    EXPECT_EQ(g_callback_thread, "client_worker");
+    auto read = make_read(1, make_samples(1000, 1), 5);
+    EXPECT_EQ(engine.pass_read(read, 0), PassReadResult::not_accepting_reads);
+}
+
+TEST(BasecallClientWorkerTest, TimeoutsAreRetriedUntilTheDeadline)
+{
+    BasecallClient engine(50000, 10, false, false, nullptr);
+    auto protocol = std::make_shared<FailingConnectionProtocol>(
+            engine.get_connection_state(), []() -> RequestBrokerAdapter* {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                return nullptr;
+            });
+    engine.set_connection_protocol(protocol);
+    engine.set_reconnect_timeout(std::chrono::seconds(1));
+
+    const auto start = std::chrono::steady_clock::now();
+    engine.connect("unused", 100, 1, ipc_tools::ConnectionInfo());
+
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_GT(protocol->attempts.load(), 2);
+    EXPECT_EQ(engine.get_connection_state().get_error_state().code, ConnectionError::timed_out);
+}
+
+TEST(BasecallClientWorkerTest, DisconnectEndsALongReconnectWindow)
+{
+    BasecallClient engine(50000, 10, false, false, nullptr);
+    auto protocol = std::make_shared<FailingConnectionProtocol>(
+            engine.get_connection_state(), []() -> RequestBrokerAdapter* {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                return nullptr;
+            });
+    engine.set_connection_protocol(protocol);
+    std::thread host([&] { engine.connect("unused", 100, 1, ipc_tools::ConnectionInfo()); });
+    while (protocol->attempts.load() < 3) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    engine.disconnect();
+    host.join();
+
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    EXPECT_EQ(engine.get_connection_state().get_status(), ClientStatus::disconnected);
+}
+
+TEST(BasecallClientWorkerTest, ReportShowsStatusAndTheReadBuffer)
+{
+    BasecallClient engine(50000, 10, false, false, nullptr);
+    std::vector<common::diagnostics::state::StateRecord> records;
+    common::diagnostics::state::detail::ConcreteStateLogger logger(records);
+
+    engine.report_state(logger);
+
+    ASSERT_GE(records.size(), 3u);
+    EXPECT_EQ(records[0].name, "m_client_connection_state");
+    EXPECT_EQ(boost::any_cast<std::string>(records[0].value), "disconnected");
+    EXPECT_EQ(records[1].name, "m_accept_data");
+    EXPECT_EQ(records[2].name, "ReadBuffer");
+    EXPECT_EQ(records.back().type, common::diagnostics::state::StateRecordType::end_section);
 }
 
 }  // namespace
