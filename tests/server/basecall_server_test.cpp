@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <set>
@@ -583,7 +584,8 @@ TEST_F(ServerTest, RandomAndMutatedInputNeverStopsTheServer)
             if (noise.size() >= 8 && round % 2 == 0) {
                 std::memcpy(noise.data() + 4, "0007", 4);
             }
-            bytes.rebuild(noise.data(), noise.size());
+            bytes.rebuild(noise.size());
+            std::copy(noise.begin(), noise.end(), static_cast<char*>(bytes.data()));
         } else {
             auto copy = seeds[static_cast<std::size_t>(round) % seeds.size()].copy();
             copy.transfer_to_zmq(bytes);
