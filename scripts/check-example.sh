@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the library into a scratch prefix, builds the example host programs against the
-# installed package only (as a host project would), and runs the server-queries example against
-# the reference server executable.
+# installed package only (as a host project would), and runs them against the reference server
+# executable.
 #   check-example.sh SOURCE_DIR BUILD_DIR SERVER_EXECUTABLE
 set -euo pipefail
 
@@ -40,4 +40,7 @@ for expected in "statistics: " "barcode kits: 3" "lamp kits: 2" "server informat
         exit 1
     fi
 done
-echo "example host program ok"
+
+"$scratch/examples/client_life" "$endpoint" toy_flipflop_fast 200 | tee "$scratch/life.out"
+grep -q "reads called: 200 of 200" "$scratch/life.out" || { echo "client_life lost reads"; exit 1; }
+echo "example host programs ok"
