@@ -81,12 +81,12 @@ void RequestBroker::send_request(Message& request, Message& reply)
     zmq::message_t out;
     request.transfer_to_zmq(out);
     m_last_contact = std::chrono::steady_clock::now();
-    send(out, name);
+    send(out);
     wait_for_reply(name);
     fetch_and_validate_reply(name, reply);
 }
 
-void RequestBroker::send(zmq::message_t& out, const std::string& /*name*/)
+void RequestBroker::send(zmq::message_t& out)
 {
     while (zmq_msg_send(out.handle(), m_socket.handle(), 0) == -1) {
         const int error = zmq_errno();

@@ -68,7 +68,7 @@ public:
     void ping_server_if_quiet(const std::string& connection_id);
 
 private:
-    void send(zmq::message_t& out, const std::string& name);
+    void send(zmq::message_t& out);
     void wait_for_reply(const std::string& name);
     void fetch_and_validate_reply(const std::string& name, Message& reply);
 

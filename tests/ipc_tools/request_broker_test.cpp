@@ -76,10 +76,11 @@ TEST(RequestBrokerTest, SilentServerTimesOutAfterFourWaits)
 
 TEST(RequestBrokerTest, ReplyArrivingDuringALaterWaitIsAccepted)
 {
-    // Waits of 300 ms each: the reply comes during the third one.
-    ScriptedPeer peer({PeerAction::reply(simple_reply(MessageType::RETURN_STATE, 0, "{}"), 750ms)});
+    // Waits of 600 ms each: the reply comes during the third one, 900 ms before the budget ends.
+    ScriptedPeer peer(
+            {PeerAction::reply(simple_reply(MessageType::RETURN_STATE, 0, "{}"), 1500ms)});
     RequestBroker broker;
-    broker.prepare_connection(peer.address(), 300);
+    broker.prepare_connection(peer.address(), 600);
     Message request(MessageType::GET_STATE, "", 0, "");
     Message reply;
 

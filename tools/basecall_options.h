@@ -1,0 +1,82 @@
+#pragma once
+
+#include "client/read.h"
+#include "client/result.h"
+#include "tools/command_line.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tamsu {
+class TamsuClient;
+}
+
+namespace tamsu_cli {
+
+// Everything "tamsu basecall" was asked to do. Client parameters that were not given stay
+// unset, so the client's own defaults apply.
+struct BasecallOptions {
+    // Setter calls by the setter's name, in the order they are made.
+    using SetterCalls = std::vector<std::pair<const char*, std::function<tamsu::Result()>>>;
+
+    std::string input;
+    std::string server;  // empty: run the embedded server
+    std::string config = "toy_flipflop_fast";
+    std::string output_dir = ".";
+    bool verbose = false;
+
+    std::string barcode_kits;
+    bool require_barcodes_both_ends = false;
+    std::optional<float> min_score_front;
+    std::optional<float> min_score_rear;
+    std::optional<float> min_score_masks;
+    std::optional<float> min_score_mid;
+    bool detect_mid_strand_barcodes = false;
+    bool trim_barcodes = false;
+
+    std::string lamp_kit;
+    std::optional<float> min_score_lamp_barcodes;
+    std::optional<float> min_score_lamp_masks;
+    std::optional<float> min_score_lamp_targets;
+    std::optional<unsigned long> additional_context_bases;
+    std::optional<unsigned long> min_length_lamp_contexts;
+    std::optional<unsigned long> min_length_lamp_targets;
+    bool detect_mid_strand_adapter = false;
+
+    std::string index;
+    std::string alignment_type;
+    std::string bed;
+
+    std::optional<tamsu::Read::Priority> priority;
+    std::optional<unsigned long> timeout_ms;
+    std::optional<unsigned long> connection_timeout_ms;
+    std::optional<unsigned long> file_load_timeout_s;
+    std::optional<unsigned long> reconnect_timeout_s;
+    std::optional<unsigned long> block_size;
+    std::optional<unsigned long> max_reads_queued;
+    bool moves = false;
+    bool state_data = false;
+    std::string name = "tamsu";
+
+    static std::vector<CommandLine::Option> command_line_options();
+    // Throws UsageError for a missing input or a value out of range.
+    static BasecallOptions from_command_line(const CommandLine& line);
+
+    // Calls the client's setter for every parameter given. Returns the name of the first
+    // setter that failed, or an empty text.
+    std::string apply_to(tamsu::TamsuClient& client) const;
+
+private:
+    void read_barcoding(const CommandLine& line);
+    void read_lamp(const CommandLine& line);
+    void read_connection(const CommandLine& line);
+    // The calls for the parameters that were given; they refer to this object and the client.
+    void add_connection_calls(tamsu::TamsuClient& client, SetterCalls& calls) const;
+    void add_output_calls(tamsu::TamsuClient& client, SetterCalls& calls) const;
+    void add_barcoding_calls(tamsu::TamsuClient& client, SetterCalls& calls) const;
+    void add_lamp_calls(tamsu::TamsuClient& client, SetterCalls& calls) const;
+};
+
+}  // namespace tamsu_cli

@@ -1,0 +1,112 @@
+#include "tools/command_line.h"
+
+#include "tools/usage_error.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace tamsu_cli {
+
+CommandLine::CommandLine(std::vector<Option> options, std::size_t max_positionals)
+        : m_options(std::move(options))
+        , m_max_positionals(max_positionals)
+{
+}
+
+void CommandLine::parse(const std::vector<std::string>& arguments)
+{
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const auto& argument = arguments[i];
+        if (argument == "--help" || argument == "-h") {
+            m_help = true;
+        } else if (argument.rfind("--", 0) == 0) {
+            take_option(argument, arguments, i);
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            throw UsageError("unknown option " + argument);
+        } else if (m_positionals.size() < m_max_positionals) {
+            m_positionals.push_back(argument);
+        } else {
+            throw UsageError("unexpected argument '" + argument + "'");
+        }
+    }
+}
+
+void CommandLine::take_option(const std::string& argument,
+                              const std::vector<std::string>& arguments, std::size_t& index)
+{
+    const auto equals = argument.find('=');
+    const auto name = argument.substr(2, equals == std::string::npos ? equals : equals - 2);
+    const Option* option = find(name);
+    if (option == nullptr) {
+        throw UsageError("unknown option --" + name);
+    }
+    if (!option->takes_value) {
+        if (equals != std::string::npos) {
+            throw UsageError("--" + name + " takes no value");
+        }
+        m_values[name] = "true";
+    } else if (equals != std::string::npos) {
+        m_values[name] = argument.substr(equals + 1);
+    } else if (index + 1 < arguments.size()) {
+        m_values[name] = arguments[++index];
+    } else {
+        throw UsageError("--" + name + " needs a value");
+    }
+}
+
+const CommandLine::Option* CommandLine::find(const std::string& name) const
+{
+    for (const auto& option : m_options) {
+        if (option.name == name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+bool CommandLine::has(const std::string& name) const
+{
+    return m_values.count(name) != 0;
+}
+
+std::string CommandLine::text(const std::string& name, const std::string& fallback) const
+{
+    const auto found = m_values.find(name);
+    return found == m_values.end() ? fallback : found->second;
+}
+
+unsigned long CommandLine::number(const std::string& name, unsigned long fallback,
+                                  unsigned long maximum) const
+{
+    const auto found = m_values.find(name);
+    if (found == m_values.end()) {
+        return fallback;
+    }
+    const auto& value = found->second;
+    unsigned long number = 0;
+    const auto end = value.data() + value.size();
+    const auto parsed = std::from_chars(value.data(), end, number);
+    if (value.empty() || parsed.ec != std::errc() || parsed.ptr != end || number > maximum) {
+        throw UsageError("--" + name + " needs a whole number from 0 to " +
+                         std::to_string(maximum) + ", not '" + value + "'");
+    }
+    return number;
+}
+
+float CommandLine::fraction(const std::string& name, float fallback) const
+{
+    const auto found = m_values.find(name);
+    if (found == m_values.end()) {
+        return fallback;
+    }
+    const auto& value = found->second;
+    char* end = nullptr;
+    const float number = std::strtof(value.c_str(), &end);
+    if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(number)) {
+        throw UsageError("--" + name + " needs a number, not '" + value + "'");
+    }
+    return number;
+}
+
+}  // namespace tamsu_cli

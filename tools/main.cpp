@@ -1,0 +1,14 @@
+// tamsu: the command-line basecaller; see "tamsu --help".
+
+#include "tools/application.h"
+
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    // Large outputs (simulated reads, summaries) are written in big pieces; no need to keep
+    // C stdio in step.
+    std::ios::sync_with_stdio(false);
+    return tamsu_cli::Application::run(std::vector<std::string>(argv + 1, argv + argc), std::cout,
+                                       std::cerr);
+}

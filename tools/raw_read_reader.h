@@ -1,0 +1,33 @@
+#pragma once
+
+#include "tools/raw_read.h"
+
+#include <fstream>
+#include <istream>
+#include <string>
+
+namespace tamsu_cli {
+
+// Reads raw reads one at a time from a file or standard input ("-").
+class RawReadReader {
+public:
+    // Throws InputError when the file cannot be opened.
+    explicit RawReadReader(const std::string& path);
+    // Reads from a stream the caller keeps alive; `name` is used in messages.
+    RawReadReader(std::istream& stream, std::string name);
+
+    // The next read, or false at the end of the input. Throws InputError naming the input
+    // and line for a malformed line or a read error.
+    bool next(RawRead& read);
+
+    const std::string& name() const { return m_name; }
+
+private:
+    std::ifstream m_file;
+    std::istream* m_stream;
+    std::string m_name;
+    std::size_t m_line_number = 0;
+    std::string m_line;
+};
+
+}  // namespace tamsu_cli
