@@ -97,8 +97,8 @@ ConnectionProtocol::establish_server_connection(const ipc_tools::ConnectionInfo&
     m_error_state = ErrorState();
     TAMSU_LOG(info, "Connecting to server as '" << m_connection_info.m_client_name << "'");
 
-    if (!(prepare_connection() && load_config() && load_alignment_index() && load_bed_file() &&
-          connect())) {
+    if (!(prepare_connection() && check_connection_values() && load_config() &&
+          load_alignment_index() && load_bed_file() && connect())) {
         return nullptr;
     }
     m_client_state.set_status(ClientStatus::connected);
@@ -133,6 +133,33 @@ bool ConnectionProtocol::prepare_connection()
     if (!m_request_broker.prepare_connection(m_server_address, m_connection_timeout)) {
         m_error_state = m_request_broker.error_state();
         return false;
+    }
+    return true;
+}
+
+// The connection string has no escapes: a value holding one of its separators would be split
+// differently by the server, so such values are refused before anything is sent.
+bool ConnectionProtocol::check_connection_values()
+{
+    const auto& info = m_connection_info;
+    const std::pair<const char*, std::string> values[] = {
+            {"configuration name", info.m_config_name},
+            {"client name", info.m_client_name},
+            {"barcode kits", info.m_barcode_kits},
+            {"alignment type", info.m_alignment_type},
+            {"lamp kit", info.m_barcoding_options.m_lamp_kit.value_or("")}};
+    for (const auto& [name, value] : values) {
+        const auto found = value.find_first_of(":>=;");
+        if (found != std::string::npos) {
+            return fail(ConnectionError::failed, std::string("The ") + name + " '" + value +
+                                                         "' contains '" + value[found] +
+                                                         "', which a connection cannot carry");
+        }
+    }
+    if (info.m_alignment_index.find(';') != std::string::npos) {
+        return fail(ConnectionError::failed,
+                    "The alignment index path '" + info.m_alignment_index +
+                            "' contains ';', which a connection cannot carry");
     }
     return true;
 }

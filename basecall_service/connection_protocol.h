@@ -27,6 +27,7 @@ public:
 
 private:
     bool prepare_connection();
+    bool check_connection_values();
     bool load_config();
     bool load_alignment_index();
     bool load_bed_file();

@@ -121,11 +121,29 @@ bool ReadBuffer::queue_read(interfaces::ReadHolder& read, unsigned long timeout_
         return false;
     }
 
+    // Replies are matched by tag: a second read with the tag of one in flight would take its
+    // place.
+    if (in_flight(read.get_read_tag())) {
+        return false;
+    }
     if (connection_id != m_connection_id) {
         messages = create_messages(read, m_connection_id);
     }
     queue_read_impl(read, std::move(messages));
     return true;
+}
+
+bool ReadBuffer::is_in_flight(std::uint64_t tag) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return in_flight(tag);
+}
+
+bool ReadBuffer::in_flight(std::uint64_t tag) const
+{
+    return m_submitted_reads.count(tag) != 0 ||
+           std::any_of(m_queued_reads.begin(), m_queued_reads.end(),
+                       [tag](const auto& read) { return read->get_read_tag() == tag; });
 }
 
 void ReadBuffer::queue_read_impl(interfaces::ReadHolder& read,

@@ -34,10 +34,13 @@ public:
     // Host side.
 
     // Takes the read (leaving `read` cleared) and returns true, or refuses it (false, `read`
-    // untouched) when the buffer is closed or the input queue stays full for `timeout_ms`.
+    // untouched) when the buffer is closed, the input queue stays full for `timeout_ms`, or a
+    // read with the same tag is queued or submitted.
     // Reads shorter than 20 model strides go straight to the output queue. Throws
     // std::out_of_range / std::runtime_error for missing metadata or raw signal.
     bool queue_read(interfaces::ReadHolder& read, unsigned long timeout_ms);
+    // Whether a read with this tag is queued or submitted.
+    bool is_in_flight(std::uint64_t tag) const;
     // Appends every finished read to `reads`, in order.
     void get_reads_out(std::list<std::unique_ptr<interfaces::ReadHolder>>& reads);
     // Refuses every later read and releases waiting callers.
@@ -81,7 +84,8 @@ private:
     // m_block_size, so host threads can run it without the lock.
     std::vector<ipc_tools::Message> create_messages(const interfaces::ReadHolder& read,
                                                     const std::string& connection_id) const;
-    void queue_reads(ReadQueue& reads);  // requires m_mutex
+    void queue_reads(ReadQueue& reads);       // requires m_mutex
+    bool in_flight(std::uint64_t tag) const;  // requires m_mutex
     void queue_read_impl(interfaces::ReadHolder& read,
                          std::vector<ipc_tools::Message> messages);  // requires m_mutex
 

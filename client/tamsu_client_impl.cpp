@@ -214,6 +214,18 @@ bool TamsuClientImpl::validate_read(const Read& read, std::string& error_message
     missing(metadata.exists("read_id"), " read_id metadata field not found.");
     missing(metadata.exists("daq_offset"), " daq_offset field not found.");
     missing(metadata.exists("daq_scaling"), " daq_scaling metadata field not found.");
+    // Only the low 32 bits of a tag travel, and replies are matched by tag.
+    const auto tag = read.get_read_tag();
+    const auto tag_text = std::to_string(tag);
+    if (tag > 0xffffffffUL) {
+        message += " read_tag " + tag_text + " does not fit in 32 bits.";
+        valid = false;
+    }
+    const auto current = engine();
+    if (current && current->get_read_buffer()->is_in_flight(tag)) {
+        message += " read_tag " + tag_text + " is already in flight.";
+        valid = false;
+    }
     if (!valid) {
         error_message = message;
     }

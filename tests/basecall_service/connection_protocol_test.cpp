@@ -334,6 +334,21 @@ TEST_F(ConnectionProtocolTest, EachConnectRefusalNamesWhatWasRefused)
     }
 }
 
+TEST_F(ConnectionProtocolTest, SeparatorsInValuesAreRefusedBeforeAnythingIsSent)
+{
+    for (const char* kits : {"KIT:1", "KIT>1", "KIT=1", "KIT;1"}) {
+        m_info.m_barcode_kits = kits;
+
+        EXPECT_EQ(establish(), nullptr);
+
+        EXPECT_EQ(m_protocol.error_state().code, ConnectionError::failed);
+        EXPECT_EQ(
+                m_protocol.error_state().message.rfind(std::string("The barcode kits '") + kits, 0),
+                0u);
+    }
+    EXPECT_TRUE(m_peer.requests().empty());
+}
+
 TEST_F(ConnectionProtocolTest, ConfigurationMissingFromTheListIsUnavailable)
 {
     m_info.m_config_name = "absent";

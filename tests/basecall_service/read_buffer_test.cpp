@@ -276,6 +276,25 @@ TEST_F(ReadBufferTest, SubmittedReadsAreFoundByTagAndRetrievedInOrder)
     EXPECT_EQ(tags, (std::vector<std::uint64_t>{0, 6, 5}));
 }
 
+TEST_F(ReadBufferTest, SecondReadWithATagInFlightIsRefused)
+{
+    submit(5);
+    queue(6);
+    auto twin_of_submitted = make_read(5, 300);
+    auto twin_of_queued = make_read(6, 300);
+
+    EXPECT_TRUE(buffer.is_in_flight(5));
+    EXPECT_TRUE(buffer.is_in_flight(6));
+    EXPECT_FALSE(buffer.is_in_flight(7));
+    EXPECT_FALSE(buffer.queue_read(twin_of_submitted, 0));
+    EXPECT_FALSE(buffer.queue_read(twin_of_queued, 0));
+    EXPECT_EQ(twin_of_queued.get_metadata().get_value<unsigned long>("duration"), 300u);
+
+    buffer.read_retrieved(5);
+    EXPECT_FALSE(buffer.is_in_flight(5));
+    EXPECT_TRUE(buffer.queue_read(twin_of_submitted, 0));
+}
+
 TEST_F(ReadBufferTest, IncompleteReadIsRefusedAndKeptByTheCaller)
 {
     const auto key_error = [](const std::string& key) { return "Key '" + key + "' not found."; };

@@ -305,6 +305,46 @@ TEST_F(TamsuClientTest, AlignmentResultsReachTheReadAsMetadataAndLines)
     EXPECT_FALSE(lines[0].sam_record.empty());
 }
 
+TEST_F(TamsuClientTest, TagsThatCannotBeMatchedAreRefusedWithoutCostingOtherReads)
+{
+    auto faults = m_server.faults();
+    faults.call_delay = 300ms;
+    m_server.set_faults(faults);
+    TamsuClient client(address(), "toy_flipflop_fast");
+    ASSERT_EQ(client.connect(), Result::success);
+    auto wide = make_read(1ul << 32, 1000);
+    auto first = make_read(5, 1000);
+    auto twin = make_read(5, 1200);
+    std::string message;
+
+    EXPECT_FALSE(client.validate_read(wide, message));
+    EXPECT_EQ(message, "Missing data in ReadHolder object: read_tag 4294967296 does not fit in 32 "
+                       "bits.");
+    EXPECT_EQ(client.pass_read(wide, 0), PassReadResult::invalid_read);
+    ASSERT_EQ(client.pass_read(first, 5000), PassReadResult::success);
+    EXPECT_FALSE(client.validate_read(twin, message));
+    EXPECT_EQ(message, "Missing data in ReadHolder object: read_tag 5 is already in flight.");
+    EXPECT_EQ(client.pass_read(twin, 0), PassReadResult::invalid_read);
+
+    const auto reads = collect(client, 1);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads.front().get_by_name("duration"), "1000");
+    EXPECT_EQ(client.pass_read(twin, 5000), PassReadResult::success);
+    EXPECT_EQ(client.get_status(), ConnectionStatus::connected);
+}
+
+TEST_F(TamsuClientTest, SeparatorsInConnectionValuesFailTheConnectionCleanly)
+{
+    TamsuClient client(address(), "toy_flipflop_fast");
+    ASSERT_EQ(client.set_name("lab:7"), Result::success);
+
+    EXPECT_EQ(client.connect(), Result::failed);
+
+    EXPECT_EQ(client.get_error_message(),
+              "[failed] The client name 'lab:7' contains ':', which a connection cannot carry");
+    EXPECT_EQ(m_server.client_count(), 0u);
+}
+
 TEST_F(TamsuClientTest, CanonicalPathFailureThrowsOutOfConnect)
 {
     TamsuClient client(address(), "toy_flipflop_fast");
