@@ -1,7 +1,8 @@
 #include "basecall_service/client_status.h"
 
+#include "common/enum_names.h"
+
 #include <array>
-#include <stdexcept>
 
 namespace basecall_service {
 
@@ -24,26 +25,16 @@ constexpr std::array<const char*, 12> k_error_names{"no_error",
                                                     "file_load_timeout",
                                                     "failed"};
 
-template <std::size_t N, typename Enum>
-std::string name_of(const std::array<const char*, N>& names, Enum value, const char* what)
-{
-    const auto index = static_cast<std::size_t>(value);
-    if (index >= N) {
-        throw std::runtime_error(std::string("unrecognised ") + what + " value");
-    }
-    return names[index];
-}
-
 }  // namespace
 
 std::string to_string(ClientStatus status)
 {
-    return name_of(k_status_names, status, "ClientStatus");
+    return common::enum_name_or_throw(k_status_names, status, "unrecognised ClientStatus value");
 }
 
 std::string to_string(ConnectionError error)
 {
-    return name_of(k_error_names, error, "ConnectionError");
+    return common::enum_name_or_throw(k_error_names, error, "unrecognised ConnectionError value");
 }
 
 std::string to_string(const ErrorState& state)

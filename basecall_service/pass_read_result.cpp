@@ -1,7 +1,8 @@
 #include "basecall_service/pass_read_result.h"
 
+#include "common/enum_names.h"
+
 #include <array>
-#include <stdexcept>
 
 namespace basecall_service {
 
@@ -9,11 +10,7 @@ std::string to_string(PassReadResult result)
 {
     static constexpr std::array<const char*, 3> names{"success", "not_accepting_reads",
                                                       "queue_full"};
-    const auto index = static_cast<std::size_t>(result);
-    if (index >= names.size()) {
-        throw std::runtime_error("unrecognised PassReadResult");
-    }
-    return names[index];
+    return common::enum_name_or_throw(names, result, "unrecognised PassReadResult");
 }
 
 std::ostream& operator<<(std::ostream& stream, PassReadResult result)

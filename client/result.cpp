@@ -1,7 +1,8 @@
 #include "client/result.h"
 
+#include "common/enum_names.h"
+
 #include <array>
-#include <stdexcept>
 
 namespace tamsu {
 
@@ -30,31 +31,21 @@ constexpr std::array<const char*, 8> k_status_names{
 constexpr std::array<const char*, 4> k_pass_read_names{"success", "not_accepting_reads",
                                                        "queue_full", "invalid_read"};
 
-template <std::size_t N, typename Enum>
-std::string name_of(const std::array<const char*, N>& names, Enum value, const char* error)
-{
-    const auto index = static_cast<std::size_t>(value);
-    if (index >= N) {
-        throw std::runtime_error(error);
-    }
-    return names[index];
-}
-
 }  // namespace
 
 std::string to_string(Result result)
 {
-    return name_of(k_result_names, result, "unrecognised Result value");
+    return common::enum_name_or_throw(k_result_names, result, "unrecognised Result value");
 }
 
 std::string to_string(ConnectionStatus status)
 {
-    return name_of(k_status_names, status, "unrecognised connection status");
+    return common::enum_name_or_throw(k_status_names, status, "unrecognised connection status");
 }
 
 std::string to_string(PassReadResult result)
 {
-    return name_of(k_pass_read_names, result, "unrecognised PassReadResult");
+    return common::enum_name_or_throw(k_pass_read_names, result, "unrecognised PassReadResult");
 }
 
 std::ostream& operator<<(std::ostream& stream, Result result)

@@ -1,5 +1,7 @@
 #include "common/logger.h"
 
+#include "common/enum_names.h"
+
 #include <boost/log/keywords/channel.hpp>
 #include <boost/log/keywords/severity.hpp>
 
@@ -17,8 +19,8 @@ constexpr std::array<const char*, 6> k_severity_names{"trace", "verbose", "messa
 
 std::string to_string(SeverityLevel level)
 {
-    const auto index = static_cast<std::size_t>(level);
-    return index < k_severity_names.size() ? k_severity_names[index] : "unknown";
+    const char* name = common::enum_name(k_severity_names, level);
+    return name ? name : "unknown";
 }
 
 std::ostream& operator<<(std::ostream& stream, SeverityLevel level)

@@ -1,5 +1,7 @@
 #include "ipc_tools/message_type.h"
 
+#include "common/enum_names.h"
+
 #include "ipc_tools/protocol_version.h"
 
 #include <array>
@@ -57,8 +59,8 @@ constexpr std::array<const char*, 41> k_type_names{
 
 std::string message_type_as_string(MessageType type)
 {
-    const auto index = static_cast<std::size_t>(type);
-    return index < k_type_names.size() ? k_type_names[index] : "<unknown>";
+    const char* name = common::enum_name(k_type_names, type);
+    return name ? name : "<unknown>";
 }
 
 std::string current_version_as_string()
