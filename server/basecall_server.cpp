@@ -6,6 +6,7 @@
 #include "ipc_tools/protocol_version.h"
 #include "server/called_read.h"
 #include "server/catalogue.h"
+#include "server/lost_reads_log.h"
 #include "vask/util/set_thread_name.h"
 
 #include <rapidjson/stringbuffer.h>
@@ -19,6 +20,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -45,8 +47,13 @@ struct IncomingRead {
     float daq_offset = 0.0f;
     float daq_scaling = 0.0f;
     boost::optional<ScalingOverride> scaling_override;
-    std::vector<std::int16_t> samples;
+    std::vector<std::int16_t> samples;  // empty when calling is switched off
     std::vector<std::uint32_t> block_samples;
+
+    std::uint32_t sample_total() const
+    {
+        return std::accumulate(block_samples.begin(), block_samples.end(), std::uint32_t{0});
+    }
 };
 
 // A called read whose first block has gone out and whose further blocks are being fetched.
@@ -69,22 +76,23 @@ struct ClientState {
     std::shared_ptr<const BedFile> bed;
 
     std::map<std::uint32_t, IncomingRead> receiving;
-    std::uint32_t calling = 0;
+    std::map<std::uint64_t, std::string> calling;  // job number -> read id
     std::vector<std::shared_ptr<CompletedRead>> completed;
     std::map<std::uint32_t, OutgoingRead> sending;
-    bool lost_reads = false;
-    bool pick_newest = true;  // alternates, so that reads come back out of order
+    std::vector<std::string> lost;  // ids of reads dropped since the last loss report
+    bool pick_newest = true;        // alternates, so that reads come back out of order
     std::uint32_t reads_returned = 0;
 
     std::size_t reads_in_flight() const
     {
-        return receiving.size() + calling + completed.size() + sending.size();
+        return receiving.size() + calling.size() + completed.size() + sending.size();
     }
 };
 
 // Everything a worker needs to call one read, copied so that it does not touch client state.
 struct CallJob {
     std::string client_id;
+    std::uint64_t number = 0;  // tells the job's read apart once its client dropped it
     IncomingRead read;
     const ConfigDefinition* config = nullptr;
     std::vector<const BarcodeKit*> kits;
@@ -93,6 +101,7 @@ struct CallJob {
     std::shared_ptr<const AlignmentIndex> index;
     std::shared_ptr<const BedFile> bed;
     Clock::time_point received_at;
+    std::chrono::milliseconds call_time{0};
 };
 
 std::vector<std::string> split_kits(const std::string& text)
@@ -168,6 +177,7 @@ struct BasecallServer::Impl {
     Message raw_block(const tamsu_ipc::MessageData& data, MessageType type);
     Message first_called_block(ClientState& client, std::uint32_t flags);
     Message next_called_block(ClientState& client, std::uint32_t tag);
+    void report_lost_reads(ClientState& client);
     void finish_receiving(ClientState& client, IncomingRead read);
     void complete(CallJob& job, std::shared_ptr<CompletedRead> done);
 
@@ -187,6 +197,8 @@ struct BasecallServer::Impl {
     std::map<std::pair<MessageType, std::string>, Clock::time_point> pending_loads;
     std::map<std::string, std::shared_ptr<ClientState>> clients;
     std::uint64_t next_client_number = 1;
+    std::uint64_t next_job_number = 1;
+    LostReadsLog lost_reads_log;
     std::uint64_t requests_received = 0;
 
     std::condition_variable jobs_changed;
@@ -201,6 +213,7 @@ struct BasecallServer::Impl {
 BasecallServer::Impl::Impl(ServerOptions server_options)
         : options(std::move(server_options))
         , faults(options.faults)
+        , lost_reads_log(options.lost_reads_file)
 {
     socket.set(zmq::sockopt::linger, 0);
     socket.bind(to_bind_endpoint(options.address));
@@ -327,6 +340,9 @@ Message BasecallServer::Impl::dispatch(const Message& request)
 {
     const auto type = request.get_type();
     const auto* data = request.get_message_data();
+    if (data->connection_id() != nullptr) {
+        lost_reads_log.request_from(data->connection_id()->str());
+    }
     if (type == MessageType::PASS_FIRST_RAW_BLOCK || type == MessageType::PASS_NEXT_RAW_BLOCK) {
         return raw_block(*data, type);
     }
@@ -751,8 +767,10 @@ Message BasecallServer::Impl::raw_block(const tamsu_ipc::MessageData& data, Mess
             read.scaling_override = ScalingOverride{scaling->median(), scaling->med_abs_dev()};
         }
         // The duration comes from the peer: trust it only up to a sane size.
-        read.samples.reserve(std::min<std::size_t>(
-                std::max<std::size_t>(read.duration, sample_count), k_max_reserved_samples));
+        if (!faults.zero_work) {
+            read.samples.reserve(std::min<std::size_t>(
+                    std::max<std::size_t>(read.duration, sample_count), k_max_reserved_samples));
+        }
         client.receiving.emplace(tag, std::move(read));
     } else {
         const auto receiving = client.receiving.find(tag);
@@ -770,7 +788,8 @@ Message BasecallServer::Impl::raw_block(const tamsu_ipc::MessageData& data, Mess
     }
 
     auto& read = client.receiving.at(tag);
-    if (sample_count > 0) {
+    // Without calling the signal is never looked at, so it is not kept either.
+    if (sample_count > 0 && !faults.zero_work) {
         const auto* samples = block->raw_data()->data();
         read.samples.insert(read.samples.end(), samples, samples + sample_count);
     }
@@ -789,6 +808,7 @@ void BasecallServer::Impl::finish_receiving(ClientState& client, IncomingRead re
     ++counters.reads_received;
     CallJob job;
     job.client_id = client.id;
+    job.number = next_job_number++;
     job.config = client.config;
     job.kits = client.kits;
     job.lamp = client.lamp;
@@ -796,12 +816,12 @@ void BasecallServer::Impl::finish_receiving(ClientState& client, IncomingRead re
     job.index = client.index;
     job.bed = client.bed;
     job.received_at = Clock::now();
+    job.call_time = faults.call_time;
+    client.calling.emplace(job.number, read.read_id);
     job.read = std::move(read);
-    ++client.calling;
     if (faults.zero_work) {
         auto done = std::make_shared<CompletedRead>();
-        done->result = ToyCaller::empty_result(static_cast<std::uint32_t>(job.read.samples.size()),
-                                               *job.config);
+        done->result = ToyCaller::empty_result(job.read.sample_total(), *job.config);
         done->blocks.assign(job.read.block_samples.size(), BlockRange{});
         complete(job, std::move(done));
         return;
@@ -820,7 +840,7 @@ void BasecallServer::Impl::complete(CallJob& job, std::shared_ptr<CompletedRead>
     done->daq_scaling = read.daq_scaling;
     done->ready_at = job.received_at + faults.call_delay;
     ++counters.reads_called;
-    counters.samples_called += read.samples.size();
+    counters.samples_called += read.sample_total();
     counters.bases_called += done->result.sequence.size();
 
     const auto found = clients.find(job.client_id);
@@ -828,9 +848,11 @@ void BasecallServer::Impl::complete(CallJob& job, std::shared_ptr<CompletedRead>
         return;  // the client went away while its read was being called
     }
     auto& client = *found->second;
-    --client.calling;
+    if (client.calling.erase(job.number) == 0) {
+        return;  // reported lost while it was being called
+    }
     if (faults.lose_reads) {
-        client.lost_reads = true;
+        client.lost.push_back(read.read_id);
         return;
     }
     client.completed.push_back(std::move(done));
@@ -871,6 +893,7 @@ void BasecallServer::Impl::work()
             done->blocks.assign(job.read.block_samples.size(), BlockRange{});
         }
 
+        std::this_thread::sleep_for(job.call_time);
         lock.lock();
         complete(job, std::move(done));
     }
@@ -878,9 +901,11 @@ void BasecallServer::Impl::work()
 
 Message BasecallServer::Impl::first_called_block(ClientState& client, std::uint32_t flags)
 {
-    if (faults.lose_reads && !client.completed.empty()) {
+    if (faults.lose_reads) {
+        for (const auto& read : client.completed) {
+            client.lost.push_back(read->read_id);
+        }
         client.completed.clear();
-        client.lost_reads = true;
     }
     const auto now = Clock::now();
     std::vector<std::size_t> ready;
@@ -890,8 +915,10 @@ Message BasecallServer::Impl::first_called_block(ClientState& client, std::uint3
         }
     }
     if (ready.empty()) {
-        const bool lost = client.lost_reads;
-        client.lost_reads = false;
+        const bool lost = !client.lost.empty();
+        if (lost) {
+            report_lost_reads(client);
+        }
         return reply(MessageType::NONE_PENDING, lost ? 1 : 0);
     }
     const auto chosen = client.pick_newest ? ready.back() : ready.front();
@@ -911,6 +938,28 @@ Message BasecallServer::Impl::first_called_block(ClientState& client, std::uint3
         ++client.reads_returned;
     }
     return Message(builder);
+}
+
+// On a loss report the client drops every read it has fully submitted, so every such read the
+// server still holds is lost with the dropped ones: otherwise it would be neither returned nor
+// reported. Reads still arriving are not: the client keeps and resends those.
+void BasecallServer::Impl::report_lost_reads(ClientState& client)
+{
+    auto lost = client.lost;
+    for (const auto& entry : client.calling) {
+        lost.push_back(entry.second);
+    }
+    for (const auto& read : client.completed) {
+        lost.push_back(read->read_id);
+    }
+    for (const auto& entry : client.sending) {
+        lost.push_back(entry.second.read->read_id);
+    }
+    lost_reads_log.report(client.id, lost);
+    client.lost.clear();
+    client.calling.clear();
+    client.completed.clear();
+    client.sending.clear();
 }
 
 Message BasecallServer::Impl::next_called_block(ClientState& client, std::uint32_t tag)

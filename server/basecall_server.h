@@ -16,10 +16,14 @@ struct FaultSettings {
     std::chrono::milliseconds load_delay{0};
     // A read becomes available to GET_FIRST_CALLED_BLOCK this long after its last raw block.
     std::chrono::milliseconds call_delay{0};
+    // Each read keeps a worker busy this long on top of calling it, so reads queue up.
+    std::chrono::milliseconds call_time{0};
     // Reads a client may have in flight (receiving, calling or not yet fully returned) before a
     // first raw block is answered NOT_READY; 0 means no limit.
     std::uint32_t max_reads_in_flight = 0;
-    // Called reads are dropped; the client's next NONE_PENDING carries value 1.
+    // Called reads are dropped; the client's next NONE_PENDING carries value 1. A client drops
+    // every read it has fully submitted when it hears of a loss, so the server then drops the
+    // client's reads still being called, waiting or partly returned as well.
     bool lose_reads = false;
     // Configuration names whose LOAD_CONFIG fails with REQUEST_FAILED.
     std::vector<std::string> refused_configs;
@@ -37,6 +41,8 @@ struct ServerOptions {
     std::string address = "tcp://127.0.0.1:*";
     std::size_t worker_threads = 2;
     FaultSettings faults;
+    // When set, every read reported lost is appended to this file (see LostReadsLog).
+    std::string lost_reads_file;
 };
 
 // Counters reported by GET_STATISTICS as stat_0 to stat_3, in this order.

@@ -1,4 +1,5 @@
-// tamsu_basecall_server: runs the reference basecall server until SIGINT or SIGTERM.
+// tamsu_basecall_server: runs the reference basecall server until SIGINT or SIGTERM; SIGHUP makes
+// it forget its clients.
 
 #include "server/basecall_server.h"
 
@@ -18,28 +19,39 @@ const char* const k_usage = R"(Usage: tamsu_basecall_server [options] ADDRESS
 Runs the reference basecall server at ADDRESS until SIGINT or SIGTERM. ADDRESS is a port
 (all interfaces), HOST:PORT, or a ZeroMQ endpoint such as ipc:///tmp/server or
 tcp://127.0.0.1:* (wildcard port). On start the bound endpoint is printed as one line:
-"Listening on ENDPOINT".
+"Listening on ENDPOINT". SIGHUP makes the server forget every connected client: their
+later requests are answered CLIENT_NOT_RECOGNISED.
 
 Options:
   --help                       show this text and exit
   --threads N                  worker threads that call reads (default 2)
   --load-delay MS              answer LOADING to load requests for MS milliseconds
   --call-delay MS              a read is ready MS milliseconds after its last block
+  --call-time MS               each read keeps a worker thread busy for MS milliseconds
   --max-reads-in-flight N      answer NOT_READY to a client's first block while it has
                                N reads in flight (0: no limit)
   --lose-reads                 drop called reads and report them lost in NONE_PENDING
+  --lost-reads-file PATH       append to PATH a line "reported<TAB>CONNECTION<TAB>READ_ID"
+                               for every read reported lost, before the report goes out,
+                               and "acknowledged<TAB>CONNECTION" when that connection's
+                               next request shows the client received the report
   --refuse-config NAME         fail LOAD_CONFIG for NAME (may be given several times)
   --silent                     never answer any request
   --silent-requests N          leave the next N requests unanswered
   --zero-work                  skip calling: reads come back at once, empty
 )";
 
-unsigned long parse_number(const std::string& flag, const char* text)
+const char* required_value(const std::string& flag, const char* text)
 {
     if (text == nullptr) {
         throw std::invalid_argument(flag + " needs a value");
     }
-    const std::string value(text);
+    return text;
+}
+
+unsigned long parse_number(const std::string& flag, const char* text)
+{
+    const std::string value(required_value(flag, text));
     std::size_t used = 0;
     unsigned long number = 0;
     try {
@@ -74,16 +86,19 @@ reference_server::ServerOptions parse_arguments(int argc, char** argv, bool& hel
         } else if (argument == "--call-delay") {
             faults.call_delay = std::chrono::milliseconds(parse_number(argument, next));
             ++i;
+        } else if (argument == "--call-time") {
+            faults.call_time = std::chrono::milliseconds(parse_number(argument, next));
+            ++i;
         } else if (argument == "--max-reads-in-flight") {
             faults.max_reads_in_flight = static_cast<std::uint32_t>(parse_number(argument, next));
             ++i;
         } else if (argument == "--lose-reads") {
             faults.lose_reads = true;
+        } else if (argument == "--lost-reads-file") {
+            options.lost_reads_file = required_value(argument, next);
+            ++i;
         } else if (argument == "--refuse-config") {
-            if (next == nullptr) {
-                throw std::invalid_argument(argument + " needs a value");
-            }
-            faults.refused_configs.emplace_back(next);
+            faults.refused_configs.emplace_back(required_value(argument, next));
             ++i;
         } else if (argument == "--silent") {
             faults.silent = true;
@@ -129,13 +144,16 @@ int main(int argc, char** argv)
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     try {
         reference_server::BasecallServer server(options);
         std::cout << "Listening on " << server.endpoint() << std::endl;
         int received = 0;
-        sigwait(&signals, &received);
+        while (sigwait(&signals, &received) == 0 && received == SIGHUP) {
+            server.forget_all_clients();
+        }
         server.stop();
     } catch (const std::exception& error) {
         std::cerr << "tamsu_basecall_server: " << error.what() << std::endl;

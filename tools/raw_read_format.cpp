@@ -7,22 +7,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <string_view>
 
 namespace tamsu_cli {
 
 namespace {
 
-std::vector<std::string> split_fields(const std::string& line)
+// Views into the line: the samples field runs to megabytes and is not copied.
+std::vector<std::string_view> split_fields(std::string_view line)
 {
-    std::vector<std::string> fields;
-    std::size_t begin = 0;
+    std::vector<std::string_view> fields;
     while (true) {
-        const auto tab = line.find('\t', begin);
-        fields.push_back(line.substr(begin, tab == std::string::npos ? tab : tab - begin));
-        if (tab == std::string::npos) {
+        const auto tab = line.find('\t');
+        fields.push_back(line.substr(0, tab));
+        if (tab == std::string_view::npos) {
             return fields;
         }
-        begin = tab + 1;
+        line.remove_prefix(tab + 1);
     }
 }
 
@@ -37,7 +38,7 @@ float parse_float(const std::string& text, const char* what)
 }
 
 // Signals run to millions of samples: parse in place, without a string per sample.
-std::vector<std::int16_t> parse_samples(const std::string& text)
+std::vector<std::int16_t> parse_samples(std::string_view text)
 {
     std::vector<std::int16_t> samples;
     samples.reserve(text.size() / 4 + 1);
@@ -73,9 +74,9 @@ bool RawReadFormat::is_skippable(const std::string& line)
 
 RawRead RawReadFormat::parse(const std::string& line)
 {
-    auto content = line;
+    std::string_view content = line;
     if (!content.empty() && content.back() == '\r') {
-        content.pop_back();
+        content.remove_suffix(1);
     }
     const auto fields = split_fields(content);
     if (fields.size() != 4) {
@@ -83,13 +84,13 @@ RawRead RawReadFormat::parse(const std::string& line)
                          "samples), found " +
                          std::to_string(fields.size()));
     }
-    if (fields[0].empty() || fields[0].find_first_of(" \t") != std::string::npos) {
+    if (fields[0].empty() || fields[0].find_first_of(" \t") != std::string_view::npos) {
         throw InputError("the read id must be non-empty and without blanks");
     }
     RawRead read;
-    read.read_id = fields[0];
-    read.daq_offset = parse_float(fields[1], "DAQ offset");
-    read.daq_scaling = parse_float(fields[2], "DAQ scaling");
+    read.read_id = std::string(fields[0]);
+    read.daq_offset = parse_float(std::string(fields[1]), "DAQ offset");
+    read.daq_scaling = parse_float(std::string(fields[2]), "DAQ scaling");
     read.samples = parse_samples(fields[3]);
     return read;
 }

@@ -53,8 +53,13 @@ protected:
     void start(std::size_t worker_threads = 2)
     {
         ServerOptions options;
-        options.address = "tcp://127.0.0.1:*";
         options.worker_threads = worker_threads;
+        start(options);
+    }
+
+    void start(ServerOptions options)
+    {
+        options.address = "tcp://127.0.0.1:*";
         m_server = std::make_unique<BasecallServer>(options);
         m_client = std::make_unique<TestClient>(m_server->endpoint());
     }
@@ -81,6 +86,16 @@ protected:
     {
         load_config(config);
         return connect(connection_string(config));
+    }
+
+    // Reads in flight on the server for the only connected client.
+    std::uint32_t reads_in_flight()
+    {
+        auto reply = client().simple(MessageType::GET_STATISTICS);
+        const auto* stats = reply.get_message_data()->content_as_ServerStats();
+        return stats != nullptr && stats->clients()->size() == 1
+                       ? stats->clients()->Get(0)->value_0()
+                       : 0xffffffffu;
     }
 
     // Waits until the workers have called `count` reads in total.
@@ -496,6 +511,104 @@ TEST_F(ServerTest, NonePendingReportsLostReadsOnce)
     EXPECT_EQ(lost.get_type(), MessageType::NONE_PENDING);
     EXPECT_EQ(reply_value(lost), 1u);
     EXPECT_EQ(reply_value(client().simple(MessageType::GET_FIRST_CALLED_BLOCK, id)), 0u);
+}
+
+std::vector<std::string> file_lines(const std::string& path)
+{
+    std::ifstream file(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// One worker, a lost reads file, and one connected client whose read "dropped" was lost but not
+// yet reported.
+class LostReadsTest : public ServerTest {
+protected:
+    void SetUp() override
+    {
+        ServerOptions options;
+        options.worker_threads = 1;
+        options.lost_reads_file = m_dir.path("lost.tsv");
+        start(options);
+        m_id = connect_with("toy_flipflop_fast");
+        m_faults.lose_reads = true;
+        server().set_faults(m_faults);
+        send_read(client(), m_id, 1, make_samples(500, 1), {500}, "dropped");
+        ASSERT_TRUE(wait_for_called(1));
+    }
+
+    std::vector<std::string> recorded() const { return file_lines(m_dir.path("lost.tsv")); }
+
+    TempDir m_dir;
+    std::string m_id;
+    FaultSettings m_faults;
+};
+
+TEST_F(LostReadsTest, ReportTakesEveryFullyReceivedReadAndIsRecordedUntilAcknowledged)
+{
+    const auto& id = m_id;
+    // Called, or still being called, when the loss is reported: the client drops them all the
+    // same.
+    m_faults.lose_reads = false;
+    m_faults.call_delay = std::chrono::hours(1);
+    server().set_faults(m_faults);
+    send_read(client(), id, 2, make_samples(500, 2), {500}, "held");
+    ASSERT_TRUE(wait_for_called(2));
+    m_faults.call_time = std::chrono::milliseconds(500);
+    server().set_faults(m_faults);
+    send_read(client(), id, 3, make_samples(500, 3), {500}, "busy");
+    // Still arriving: the client keeps it.
+    const auto samples = make_samples(1000, 4);
+    const std::vector<std::int16_t> first(samples.begin(), samples.begin() + 500);
+    const std::vector<std::int16_t> second(samples.begin() + 500, samples.end());
+    ASSERT_EQ(client().exchange(raw_block(id, MessageType::PASS_FIRST_RAW_BLOCK, 4, 0, 2, 1000,
+                                          first, "arriving"))
+                      .get_type(),
+              MessageType::RAW_BLOCK_ACCEPTED);
+    EXPECT_EQ(reads_in_flight(), 3u);
+
+    EXPECT_EQ(reply_value(client().simple(MessageType::GET_FIRST_CALLED_BLOCK, id)), 1u);
+    EXPECT_THAT(recorded(), testing::UnorderedElementsAre("reported\t" + id + "\tdropped",
+                                                          "reported\t" + id + "\theld",
+                                                          "reported\t" + id + "\tbusy"));
+    EXPECT_EQ(reads_in_flight(), 1u);
+    // Any later request on the connection shows the report arrived.
+    EXPECT_EQ(client().simple(MessageType::HEARTBEAT_PING, id).get_type(),
+              MessageType::HEARTBEAT_ECHO);
+    EXPECT_EQ(recorded().back(), "acknowledged\t" + id);
+    // A read dropped while it was being called stays dropped when the call ends.
+    ASSERT_TRUE(wait_for_called(3));
+    EXPECT_EQ(reads_in_flight(), 1u);
+
+    server().set_faults(FaultSettings());
+    EXPECT_EQ(client().exchange(raw_block(id, MessageType::PASS_NEXT_RAW_BLOCK, 4, 1, 2, 1000,
+                                          second, "arriving"))
+                      .get_type(),
+              MessageType::RAW_BLOCK_ACCEPTED);
+    const auto read = fetch_read(client(), id);
+    ASSERT_EQ(read.blocks.size(), 2u);
+    EXPECT_EQ(read.block(0).read_id()->str(), "arriving");
+    EXPECT_EQ(reply_value(client().simple(MessageType::GET_FIRST_CALLED_BLOCK, id)), 0u);
+    EXPECT_EQ(recorded().size(), 4u);
+}
+
+TEST_F(LostReadsTest, ReadsOfAForgottenClientAreNeitherReturnedNorReported)
+{
+    server().forget_all_clients();
+    EXPECT_EQ(client().simple(MessageType::GET_FIRST_CALLED_BLOCK, m_id).get_type(),
+              MessageType::CLIENT_NOT_RECOGNISED);
+    // The client resends what it had in flight; nothing was reported lost.
+    EXPECT_TRUE(recorded().empty());
+}
+
+TEST(LostReadsFileTest, UnwritablePathFailsTheServerStart)
+{
+    ServerOptions options;
+    options.lost_reads_file = "/nonexistent-directory/lost.tsv";
+    EXPECT_THROW(BasecallServer server(options), std::runtime_error);
 }
 
 TEST_F(ServerTest, InFlightLimitAnswersNotReadyToFirstBlocksOnly)

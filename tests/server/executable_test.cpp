@@ -6,7 +6,9 @@
 
 #include <signal.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -36,25 +38,64 @@ TEST(ExecutableTest, SigintAlsoStopsIt)
     EXPECT_EQ(process.stop(SIGINT), 0);
 }
 
+TEST(ExecutableTest, SighupForgetsEveryClientAndServesOn)
+{
+    ServerProcess process({"tcp://127.0.0.1:*"});
+    const auto endpoint = process.wait_for_endpoint();
+    ASSERT_FALSE(endpoint.empty());
+    TestClient client(endpoint);
+    ASSERT_EQ(client.simple(MessageType::LOAD_CONFIG, "", 0, "toy_flipflop_fast").get_type(),
+              MessageType::SUCCESS);
+    const auto id = reply_text(
+            client.simple(MessageType::CONNECT, "", 0, connection_string("toy_flipflop_fast")));
+    ASSERT_EQ(client.simple(MessageType::HEARTBEAT_PING, id).get_type(),
+              MessageType::HEARTBEAT_ECHO);
+
+    ASSERT_TRUE(process.send_signal(SIGHUP));
+    // The signal is handled on the server's own time.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    auto type = MessageType::HEARTBEAT_ECHO;
+    while (type == MessageType::HEARTBEAT_ECHO && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        type = client.simple(MessageType::HEARTBEAT_PING, id).get_type();
+    }
+    EXPECT_EQ(type, MessageType::CLIENT_NOT_RECOGNISED);
+    EXPECT_EQ(client.simple(MessageType::CONNECT, "", 0, connection_string("toy_flipflop_fast"))
+                      .get_type(),
+              MessageType::CONNECTED);
+    EXPECT_EQ(process.stop(SIGTERM), 0);
+}
+
 TEST(ExecutableTest, HelpMentionsEveryFlag)
 {
     ServerProcess process({"--help"});
     const auto text = process.read_all();
     EXPECT_EQ(process.stop(0), 0);
-    for (const auto* flag : {"--help", "--threads", "--load-delay", "--call-delay",
-                             "--max-reads-in-flight", "--lose-reads", "--refuse-config", "--silent",
-                             "--silent-requests", "--zero-work", "ADDRESS"}) {
+    for (const auto* flag :
+         {"--help", "--threads", "--load-delay", "--call-delay", "--call-time",
+          "--max-reads-in-flight", "--lose-reads", "--refuse-config", "--silent",
+          "--silent-requests", "--zero-work", "--lost-reads-file", "SIGHUP", "ADDRESS"}) {
         EXPECT_THAT(text, testing::HasSubstr(flag));
     }
 }
 
 TEST(ExecutableTest, BadArgumentsFailWithUsage)
 {
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-                 {}, {"--threads"}, {"--load-delay", "soon", "5555"}, {"--bogus", "5555"}}) {
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{},
+                                               {"--threads"},
+                                               {"--load-delay", "soon", "5555"},
+                                               {"--bogus", "5555"},
+                                               {"5555", "--lost-reads-file"}}) {
         ServerProcess process(arguments);
         EXPECT_EQ(process.stop(0), 2);
     }
+}
+
+TEST(ExecutableTest, UnwritableLostReadsFileEndsWithStatusOne)
+{
+    ServerProcess process({"--lost-reads-file", "/nonexistent-directory/lost.tsv", "127.0.0.1:0"});
+    EXPECT_EQ(process.stop(0), 1);
 }
 
 }  // namespace

@@ -90,6 +90,11 @@ std::string ServerProcess::wait_for_endpoint()
     return line;
 }
 
+bool ServerProcess::send_signal(int signal)
+{
+    return m_pid > 0 && kill(m_pid, signal) == 0;
+}
+
 int ServerProcess::stop(int signal)
 {
     if (signal != 0) {

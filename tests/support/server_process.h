@@ -23,6 +23,8 @@ public:
     // The endpoint from the server's "Listening on <endpoint>" line; empty when it never came.
     std::string wait_for_endpoint();
 
+    // Sends `signal` without waiting; false when there is no child to send it to.
+    bool send_signal(int signal);
     // Sends `signal` (none for 0) and waits for the exit status; -1 when the child did not exit
     // normally in time.
     int stop(int signal);

@@ -1,0 +1,246 @@
+// The library's throughput as a share of what plain ZeroMQ moves on the same machine and
+// endpoint: for reads of 4,000, 40,000 and 400,000 samples, over ipc:// and tcp loopback, with one
+// and several clients, against the reference server with calling switched off; then the
+// command-line basecaller on a file. Every figure is the median of the repetitions, and each
+// ratio the median of per-repetition ratios (library and limit measured back to back).
+//   throughput_ratios [--seconds S] [--repetitions R] [--clients N] [--samples N] [--quick]
+//   throughput_ratios --peer ENDPOINT...      (the plain ZeroMQ peer; started by the above)
+#include "bare_transport.h"
+#include "child_process.h"
+#include "exchange_plan.h"
+#include "library_stream.h"
+
+#include <arpa/inet.h>
+#include <boost/log/core/core.hpp>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    double seconds = 2.0;
+    int repetitions = 5;
+    std::size_t clients = 4;
+    std::vector<std::size_t> sizes{4000, 40000, 400000};
+};
+
+struct Endpoints {
+    std::string name;
+    std::string peer;
+    std::string server;  // as a host gives it to the client (and the server takes it)
+};
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const auto middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+double megabytes(double reads_per_second, std::size_t samples)
+{
+    return reads_per_second * static_cast<double>(samples) * sizeof(short) / 1e6;
+}
+
+int free_tcp_port()
+{
+    const int handle = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(handle, reinterpret_cast<sockaddr*>(&address), length);
+    getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length);
+    close(handle);
+    return ntohs(address.sin_port);
+}
+
+std::string loopback_address()
+{
+    return "127.0.0.1:" + std::to_string(free_tcp_port());
+}
+
+struct Row {
+    double bare = 0;
+    double library = 0;
+    double ratio = 0;
+};
+
+Row measure(const Options& options, const std::function<double()>& bare,
+            const std::function<double()>& library)
+{
+    std::vector<double> bares, libraries, ratios;
+    for (int i = 0; i < options.repetitions; ++i) {
+        bares.push_back(bare());
+        libraries.push_back(library());
+        ratios.push_back(libraries.back() / bares.back());
+    }
+    return {median(bares), median(libraries), median(ratios)};
+}
+
+void print_row(const char* source, const std::string& transport, std::size_t samples,
+               std::size_t clients, const Row& row)
+{
+    std::printf("%-8s %-5s %8zu %7zu %12.0f %10.1f %12.0f %10.1f %7.2f\n", source,
+                transport.c_str(), samples, clients, row.bare, megabytes(row.bare, samples),
+                row.library, megabytes(row.library, samples), row.ratio);
+    std::fflush(stdout);
+}
+
+// Calls the reads of a file written by "tamsu simulate" with "tamsu basecall" and returns reads
+// per second over the whole run (start-up and text parsing included).
+double cli_reads_per_second(const fs::path& input, std::size_t reads, const std::string& server,
+                            const fs::path& output)
+{
+    const auto start = Clock::now();
+    bench::ChildProcess cli(TAMSU_CLI_PATH, {"basecall", input.string(), "--server", server,
+                                             "--output-dir", output.string()});
+    while (!cli.read_line().empty()) {
+    }
+    if (cli.wait() != 0) {
+        std::fprintf(stderr, "tamsu basecall failed\n");
+        std::exit(1);
+    }
+    const std::chrono::duration<double> elapsed = Clock::now() - start;
+    return static_cast<double>(reads) / elapsed.count();
+}
+
+fs::path simulate(const fs::path& directory, std::size_t samples, std::size_t reads)
+{
+    const auto file = directory / ("reads_" + std::to_string(samples) + ".txt");
+    const auto length = std::to_string(samples);
+    bench::ChildProcess simulator(TAMSU_CLI_PATH,
+                                  {"simulate", "--count", std::to_string(reads), "--min-length",
+                                   length, "--max-length", length, "--output", file.string()});
+    if (simulator.wait() != 0) {
+        std::fprintf(stderr, "tamsu simulate failed\n");
+        std::exit(1);
+    }
+    return file;
+}
+
+Options parse(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (word == "--seconds" && has_value) {
+            options.seconds = std::atof(argv[++i]);
+        } else if (word == "--repetitions" && has_value) {
+            options.repetitions = std::max(1, std::atoi(argv[++i]));
+        } else if (word == "--clients" && has_value) {
+            options.clients = static_cast<std::size_t>(std::max(2, std::atoi(argv[++i])));
+        } else if (word == "--samples" && has_value) {
+            options.sizes = {static_cast<std::size_t>(std::atol(argv[++i]))};
+        } else if (word == "--quick") {
+            options.seconds = 0.5;
+            options.repetitions = 1;
+        } else {
+            std::fprintf(stderr,
+                         "usage: throughput_ratios [--seconds S] [--repetitions R] [--clients N] "
+                         "[--samples N] [--quick]\n");
+            std::exit(2);
+        }
+    }
+    return options;
+}
+
+int run_peer(int argc, char** argv)
+{
+    bench::run_echo_peer(std::vector<std::string>(argv + 2, argv + argc));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 2 && std::strcmp(argv[1], "--peer") == 0) {
+        std::printf("Listening\n");
+        std::fflush(stdout);
+        return run_peer(argc, argv);
+    }
+    const auto options = parse(argc, argv);
+    boost::log::core::get()->set_logging_enabled(false);
+    const auto directory = fs::temp_directory_path() / ("tamsu_bench_" + std::to_string(getpid()));
+    fs::create_directories(directory);
+    const std::vector<Endpoints> transports{
+            {"ipc", "ipc://" + (directory / "peer.sock").string(),
+             "ipc://" + (directory / "server.sock").string()},
+            {"tcp", "tcp://" + loopback_address(), loopback_address()}};
+
+    auto peer = bench::start_listening("/proc/self/exe",
+                                       {"--peer", transports[0].peer, transports[1].peer});
+    std::vector<std::unique_ptr<bench::ChildProcess>> servers;
+    for (const auto& transport : transports) {
+        servers.push_back(bench::start_listening(TAMSU_BASECALL_SERVER_PATH,
+                                                 {"--zero-work", transport.server}));
+    }
+
+    std::printf("%.1f s per measurement, median of %d\n", options.seconds, options.repetitions);
+    std::printf("%-8s %-5s %8s %7s %12s %10s %12s %10s %7s\n", "source", "via", "samples",
+                "clients", "limit r/s", "limit MB/s", "library r/s", "lib MB/s", "ratio");
+    std::vector<double> ipc_single_limit;
+    for (const auto& transport : transports) {
+        for (const auto samples : options.sizes) {
+            for (const auto clients : {std::size_t{1}, options.clients}) {
+                const auto plan = bench::plan_read(samples);
+                const auto row = measure(
+                        options,
+                        [&] {
+                            return bench::bare_reads_per_second(transport.peer, plan, clients,
+                                                                options.seconds);
+                        },
+                        [&] {
+                            return bench::library_reads_per_second(transport.server, samples,
+                                                                   clients, options.seconds);
+                        });
+                print_row("client", transport.name, samples, clients, row);
+                if (transport.name == "ipc" && clients == 1) {
+                    ipc_single_limit.push_back(row.bare);
+                }
+            }
+        }
+    }
+
+    // The command-line basecaller against the ipc limit of one client; a fixed amount of work per
+    // run, about as long as one measurement above at the library's speed.
+    for (std::size_t i = 0; i < options.sizes.size(); ++i) {
+        const auto samples = options.sizes[i];
+        const auto reads = std::max<std::size_t>(50, 2000000 / samples * 10);
+        const auto input = simulate(directory, samples, reads);
+        const auto plan = bench::plan_read(samples);
+        const auto row = measure(
+                options,
+                [&] {
+                    return bench::bare_reads_per_second(transports[0].peer, plan, 1,
+                                                        options.seconds);
+                },
+                [&] {
+                    return cli_reads_per_second(input, reads, transports[0].server,
+                                                directory / "out");
+                });
+        print_row("cli", "ipc", samples, 1, row);
+    }
+
+    bench::stop_echo_peer(transports[0].peer);
+    peer->wait();
+    servers.clear();
+    fs::remove_all(directory);
+    return 0;
+}

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release, build-release/) and runs them: the library's throughput as a
+# share of plain ZeroMQ's, the client's CPU per read next to memcpy, and its idle CPU and memory.
+#   scripts/bench.sh           full run (about 15 minutes on two cores)
+#   scripts/bench.sh --quick   one short repetition of everything (about 2 minutes)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build-release"
+quick=${1:-}
+
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAMSU_BUILD_TESTS=OFF
+cmake --build "$build" --parallel "$(nproc)" \
+    --target throughput_ratios client_cpu_per_read client_footprint
+
+if [ "$quick" = --quick ]; then
+    "$build/bench/throughput_ratios" --quick
+    "$build/bench/client_cpu_per_read" --benchmark_min_time=0.05
+    "$build/bench/client_footprint" --reads 10000 --idle-seconds 3
+else
+    "$build/bench/throughput_ratios"
+    "$build/bench/client_cpu_per_read" --benchmark_repetitions=5 \
+        --benchmark_report_aggregates_only=true
+    "$build/bench/client_footprint"
+fi
