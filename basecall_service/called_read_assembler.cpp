@@ -104,7 +104,8 @@ bool CalledReadAssembler::prepare(const tamsu_ipc::CalledBlockData& first, std::
         m_has_base_mods = true;
         m_alphabet = base_mods->alphabet() ? base_mods->alphabet()->str() : std::string();
         m_long_names = base_mods->long_names() ? base_mods->long_names()->str() : std::string();
-        m_base_mod_probs.reserve(std::size_t(m_sequence_length) * m_alphabet.size());
+        // Not reserved from the announced sizes: the alphabet's length is bounded only by the
+        // reply, so the probabilities grow with the bytes that actually arrive.
     }
     if (m_pull_state_data && first.state_data()) {
         m_state_data.resize(std::size_t(m_total_events) * m_state_size);

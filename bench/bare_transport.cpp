@@ -3,11 +3,13 @@
 #include <zmq.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 namespace bench {
 
@@ -62,20 +64,26 @@ std::size_t largest_request(const std::vector<Exchange>& plan)
 void run_echo_peer(const std::vector<std::string>& endpoints)
 {
     Context context;
-    Socket socket(context, ZMQ_REP);
+    Socket socket(context, ZMQ_ROUTER);
     for (const auto& endpoint : endpoints) {
         check(zmq_bind(socket.handle, endpoint.c_str()), "bind");
     }
     std::vector<char> reply(1 << 20);
-    zmq_msg_t request;
+    zmq_msg_t identity, delimiter, request;
+    zmq_msg_init(&identity);
+    zmq_msg_init(&delimiter);
     zmq_msg_init(&request);
     while (true) {
+        check(zmq_msg_recv(&identity, socket.handle, 0), "receive");
+        check(zmq_msg_recv(&delimiter, socket.handle, 0), "receive");
         const int received = zmq_msg_recv(&request, socket.handle, 0);
         check(received, "receive");
         std::uint32_t reply_bytes = 0;
         if (received >= static_cast<int>(sizeof reply_bytes)) {
             std::memcpy(&reply_bytes, zmq_msg_data(&request), sizeof reply_bytes);
         }
+        check(zmq_msg_send(&identity, socket.handle, ZMQ_SNDMORE), "reply");
+        check(zmq_msg_send(&delimiter, socket.handle, ZMQ_SNDMORE), "reply");
         check(zmq_send(socket.handle, reply.data(),
                        std::min<std::size_t>(reply_bytes, reply.size()), 0),
               "reply");
@@ -86,51 +94,48 @@ void run_echo_peer(const std::vector<std::string>& endpoints)
     zmq_msg_close(&request);
 }
 
-double bare_reads_per_second(const std::string& endpoint, const std::vector<Exchange>& plan,
-                             std::size_t clients, double seconds)
+namespace {
+
+// One client's loop: the plan over and over on its own context and REQ socket until the
+// deadline, stopping only between reads so that every counted read is whole.
+std::size_t run_plan(const std::string& endpoint, const std::vector<Exchange>& plan,
+                     Clock::time_point deadline)
 {
-    // One context (so one ZeroMQ I/O thread) per client, as every library client has its own.
-    std::vector<std::unique_ptr<Context>> contexts;
-    std::vector<std::unique_ptr<Socket>> sockets;
-    std::vector<zmq_pollitem_t> items;
-    std::vector<std::size_t> step(clients, 0);
+    Context context;
+    Socket socket(context, ZMQ_REQ);
+    check(zmq_connect(socket.handle, endpoint.c_str()), "connect");
     std::vector<char> payload(largest_request(plan));
-    for (std::size_t i = 0; i < clients; ++i) {
-        contexts.push_back(std::make_unique<Context>());
-        sockets.push_back(std::make_unique<Socket>(*contexts.back(), ZMQ_REQ));
-        check(zmq_connect(sockets.back()->handle, endpoint.c_str()), "connect");
-        items.push_back({sockets.back()->handle, 0, ZMQ_POLLIN, 0});
-        send_sized(sockets.back()->handle, payload, plan[0].request_bytes, plan[0].reply_bytes);
-    }
     zmq_msg_t reply;
     zmq_msg_init(&reply);
     std::size_t reads = 0;
-    const auto start = Clock::now();
-    const auto deadline = start + std::chrono::duration_cast<Clock::duration>(
-                                          std::chrono::duration<double>(seconds));
-    std::size_t busy = clients;
-    while (busy > 0) {
-        check(zmq_poll(items.data(), static_cast<int>(items.size()), 10000), "poll");
-        const bool sending = Clock::now() < deadline;
-        for (std::size_t i = 0; i < clients; ++i) {
-            if ((items[i].revents & ZMQ_POLLIN) == 0) {
-                continue;
-            }
-            check(zmq_msg_recv(&reply, items[i].socket, 0), "receive");
-            step[i] = (step[i] + 1) % plan.size();
-            reads += step[i] == 0 ? 1 : 0;
-            // A client stops only between reads, so every counted read is whole.
-            if (step[i] == 0 && !sending) {
-                items[i].events = 0;
-                --busy;
-                continue;
-            }
-            const auto& next = plan[step[i]];
-            send_sized(items[i].socket, payload, next.request_bytes,
-                       static_cast<std::uint32_t>(next.reply_bytes));
+    for (; Clock::now() < deadline; ++reads) {
+        for (const auto& exchange : plan) {
+            send_sized(socket.handle, payload, exchange.request_bytes,
+                       static_cast<std::uint32_t>(exchange.reply_bytes));
+            check(zmq_msg_recv(&reply, socket.handle, 0), "receive");
         }
     }
     zmq_msg_close(&reply);
+    return reads;
+}
+
+}  // namespace
+
+double bare_reads_per_second(const std::string& endpoint, const std::vector<Exchange>& plan,
+                             std::size_t clients, double seconds)
+{
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::duration_cast<Clock::duration>(
+                                          std::chrono::duration<double>(seconds));
+    std::atomic<std::size_t> reads{0};
+    std::vector<std::thread> others;
+    for (std::size_t i = 1; i < clients; ++i) {
+        others.emplace_back([&] { reads += run_plan(endpoint, plan, deadline); });
+    }
+    reads += run_plan(endpoint, plan, deadline);
+    for (auto& other : others) {
+        other.join();
+    }
     const std::chrono::duration<double> elapsed = Clock::now() - start;
     return static_cast<double>(reads) / elapsed.count();
 }

@@ -8,14 +8,15 @@
 namespace bench {
 
 // The transport's limit: plain ZeroMQ REQ sockets exchanging messages of a read's sizes with a
-// REP peer, no FlatBuffers and no threads but ZeroMQ's own.
+// ROUTER peer (the server's socket type), with no FlatBuffers and no work between exchanges.
 
 // Serves requests on every endpoint until a request shorter than four bytes arrives (it is answered
 // too); each request starts with the size of the reply it wants. Blocks; run it in its own process.
 void run_echo_peer(const std::vector<std::string>& endpoints);
 
-// Runs `plan` over and over on `clients` REQ sockets connected to `endpoint`, all driven from
-// the calling thread, for about `seconds`. Returns the completed plans (reads) per second.
+// Runs `plan` over and over on `clients` REQ sockets connected to `endpoint` for about `seconds`:
+// one on the calling thread, each further one on a thread of its own with its own context, as
+// every library client has its worker. Returns the completed plans (reads) per second.
 double bare_reads_per_second(const std::string& endpoint, const std::vector<Exchange>& plan,
                              std::size_t clients, double seconds);
 

@@ -10,8 +10,27 @@ namespace common::barcode_naming {
 
 namespace {
 
-// The format comes from the server: anything but exactly one int conversion (flags, width and
-// precision allowed) would make printf read arguments that are not there.
+constexpr std::size_t k_most_size_digits = 2;
+
+// Moves `i` past the digits at `i` and returns how many there were.
+std::size_t skip_digits(const std::string& format, std::size_t& i)
+{
+    const auto start = i;
+    while (i < format.size() && std::isdigit(static_cast<unsigned char>(format[i]))) {
+        ++i;
+    }
+    return i - start;
+}
+
+// Whether `c` is one of `set`; unlike strchr, never for the NUL that ends printf's view of a
+// format, so a conversion cut short by an embedded NUL does not count.
+bool is_one_of(char c, const char* set)
+{
+    return c != '\0' && std::strchr(set, c) != nullptr;
+}
+
+// The format comes from the server: anything but exactly one int conversion (flags, short width
+// and precision allowed) would make printf read arguments that are not there.
 bool has_one_int_conversion(const std::string& format)
 {
     int conversions = 0;
@@ -22,14 +41,19 @@ bool has_one_int_conversion(const std::string& format)
         if (++i < format.size() && format[i] == '%') {
             continue;
         }
-        while (i < format.size() && std::strchr("-+ 0#", format[i]) != nullptr) {
+        while (i < format.size() && is_one_of(format[i], "-+ 0#")) {
             ++i;
         }
-        while (i < format.size() &&
-               (std::isdigit(static_cast<unsigned char>(format[i])) || format[i] == '.')) {
-            ++i;
+        // Width and precision of at most two digits each: a server's "%999999999d" would
+        // otherwise make one name a gigabyte.
+        if (skip_digits(format, i) > k_most_size_digits) {
+            return false;
         }
-        if (i >= format.size() || std::strchr("diouxX", format[i]) == nullptr) {
+        if (i < format.size() && format[i] == '.' &&
+            skip_digits(format, ++i) > k_most_size_digits) {
+            return false;
+        }
+        if (i >= format.size() || !is_one_of(format[i], "diouxX")) {
             return false;
         }
         ++conversions;

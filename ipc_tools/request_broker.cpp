@@ -172,16 +172,21 @@ void RequestBroker::fetch_and_validate_reply(const std::string& name, Message& r
         }
         more = rest.more();
     }
+    accept_reply(name, in, reply);
+}
 
+void RequestBroker::accept_reply(const std::string& name, zmq::message_t& received, Message& reply)
+{
+    const auto trace = create_trace("accept_reply");
     try {
-        reply = Message(in);
+        reply = Message(received);
     } catch (const std::exception& error) {
-        write_trace("fetch_and_validate_reply", error.what());
+        write_trace("accept_reply", error.what());
         throw BadReply("Error parsing reply from server for request: " + name + ". " +
                        error.what());
     }
     const auto reply_name = message_type_as_string(reply.get_type());
-    FrequentTrace::write_trace("fetch_and_validate_reply", reply_name);
+    FrequentTrace::write_trace("accept_reply", reply_name);
 
     switch (reply.get_type()) {
     case MessageType::CLIENT_NOT_RECOGNISED: {

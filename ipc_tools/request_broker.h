@@ -67,6 +67,11 @@ public:
     // server answers anything but HEARTBEAT_ECHO, and whatever send_request throws.
     void ping_server_if_quiet(const std::string& connection_id);
 
+    // Takes over the received reply to request `name` and judges it as send_request does:
+    // throws BadReply for an unreadable buffer, BadRequest for BAD_REQUEST and TimeoutError for
+    // CLIENT_NOT_RECOGNISED (setting `reply` first in those two cases).
+    static void accept_reply(const std::string& name, zmq::message_t& received, Message& reply);
+
 private:
     void send(zmq::message_t& out);
     void wait_for_reply(const std::string& name);

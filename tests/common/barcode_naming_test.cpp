@@ -22,6 +22,24 @@ TEST(BarcodeNamingTest, FormatsThatWouldReadMissingArgumentsAreRefused)
     }
 }
 
+TEST(BarcodeNamingTest, AConversionCutShortByANulIsRefused)
+{
+    // printf stops at the NUL and would see the unfinished "%02"; the check must not count it.
+    for (const auto& format : {std::string("BC%02\0", 6), std::string("BC%\0d", 5)}) {
+        EXPECT_THROW(generate_normalised_id(format, 1, false), std::invalid_argument);
+    }
+    EXPECT_EQ(generate_normalised_id(std::string("BC%02d\0ab", 9), 3, false), "BC03");
+}
+
+TEST(BarcodeNamingTest, WidthsAndPrecisionsBeyondTwoDigitsAreRefused)
+{
+    EXPECT_EQ(generate_normalised_id("BC%99.99d", 7, false).size(), 101u);
+    for (const char* format : {"BC%999999999d", "BC%.100d", "BC%0100d"}) {
+        SCOPED_TRACE(format);
+        EXPECT_THROW(generate_normalised_id(format, 1, false), std::invalid_argument);
+    }
+}
+
 TEST(BarcodeNamingTest, DualIdsUseTheLastTwoCharactersOfEachName)
 {
     EXPECT_EQ(generate_dual_normalised_id("BC103", "NB07"), "barcode_external03_internal07");

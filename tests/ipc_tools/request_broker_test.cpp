@@ -129,6 +129,25 @@ TEST(RequestBrokerTest, UnreadableRepliesAreBadReplies)
               "Could not interpret message from server for request: GET_INDICES. Reply: UNSET");
 }
 
+TEST(RequestBrokerTest, ReceivedBytesAreJudgedWithoutASocket)
+{
+    const auto judge = [](Message message, Message& reply) {
+        zmq::message_t received;
+        message.transfer_to_zmq(received);
+        return tamsu_test::exception_text(
+                [&] { RequestBroker::accept_reply("GET_CONFIGS", received, reply); });
+    };
+    Message reply;
+
+    EXPECT_EQ(judge(simple_reply(MessageType::SUCCESS), reply), "<no exception>");
+    EXPECT_EQ(reply.get_type(), MessageType::SUCCESS);
+    EXPECT_EQ(judge(simple_reply(MessageType::BAD_REQUEST, 0, "why"), reply),
+              "Bad request message: GET_CONFIGS. why");
+    EXPECT_EQ(reply.get_type(), MessageType::BAD_REQUEST);
+    EXPECT_EQ(judge(Message(), reply),
+              "Could not interpret message from server for request: GET_CONFIGS. Reply: UNSET");
+}
+
 TEST(RequestBrokerTest, ClientNotRecognisedIsTreatedAsALostServer)
 {
     ScriptedPeer peer({PeerAction::reply(simple_reply(MessageType::CLIENT_NOT_RECOGNISED))});

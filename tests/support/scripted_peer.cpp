@@ -1,5 +1,6 @@
 #include "support/scripted_peer.h"
 
+#include <cerrno>
 #include <memory>
 
 namespace tamsu_test {
@@ -64,9 +65,10 @@ ipc_tools::Message simple_reply(ipc_tools::MessageType type, std::uint32_t value
     return ipc_tools::Message(type, "", value, text);
 }
 
-ScriptedPeer::ScriptedPeer(Handler handler, const std::string& endpoint)
+ScriptedPeer::ScriptedPeer(Handler handler, const std::string& endpoint, bool record_requests)
         : m_handler(std::move(handler))
         , m_socket(m_context, zmq::socket_type::router)
+        , m_record_requests(record_requests)
 {
     m_socket.set(zmq::sockopt::linger, 0);
     m_socket.bind(endpoint);
@@ -110,6 +112,20 @@ bool ScriptedPeer::wait_for_requests(std::size_t count, std::chrono::millisecond
     return m_changed.wait_for(lock, timeout, [&] { return m_requests.size() >= count; });
 }
 
+bool ScriptedPeer::poll_for_request()
+{
+    zmq::pollitem_t item{m_socket.handle(), 0, ZMQ_POLLIN, 0};
+    try {
+        return zmq::poll(&item, 1, std::chrono::milliseconds(20)) != 0;
+    } catch (const zmq::error_t& error) {
+        // A signal meant for the process (a fuzzer's timer, say) cut the wait short.
+        if (error.num() != EINTR) {
+            throw;
+        }
+        return false;
+    }
+}
+
 void ScriptedPeer::serve()
 {
     while (true) {
@@ -119,8 +135,7 @@ void ScriptedPeer::serve()
                 return;
             }
         }
-        zmq::pollitem_t item{m_socket.handle(), 0, ZMQ_POLLIN, 0};
-        if (zmq::poll(&item, 1, std::chrono::milliseconds(20)) == 0) {
+        if (!poll_for_request()) {
             continue;
         }
         // A REQ peer's message arrives as [identity, empty delimiter, body].
@@ -136,7 +151,9 @@ void ScriptedPeer::serve()
         const auto action = m_handler(request);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_requests.push_back(std::move(request));
+            if (m_record_requests) {
+                m_requests.push_back(std::move(request));
+            }
         }
         m_changed.notify_all();
         if (action.kind == PeerAction::Kind::silence) {

@@ -42,8 +42,10 @@ class ScriptedPeer {
 public:
     using Handler = std::function<PeerAction(const ReceivedRequest&)>;
 
-    // Binds tcp on a free loopback port, or `endpoint` when given.
-    explicit ScriptedPeer(Handler handler, const std::string& endpoint = "tcp://127.0.0.1:*");
+    // Binds tcp on a free loopback port, or `endpoint` when given. A peer that serves for long
+    // (a fuzz target's) keeps no record of the requests.
+    explicit ScriptedPeer(Handler handler, const std::string& endpoint = "tcp://127.0.0.1:*",
+                          bool record_requests = true);
     // Answers the n-th request with script[n]; requests beyond the script get silence.
     explicit ScriptedPeer(std::vector<PeerAction> script);
     ~ScriptedPeer();
@@ -61,6 +63,8 @@ public:
                            std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
 
 private:
+    // Whether a request is waiting, after at most a short wait.
+    bool poll_for_request();
     void serve();
 
     Handler m_handler;
@@ -70,6 +74,7 @@ private:
     mutable std::mutex m_mutex;  // guards m_requests and m_stop
     mutable std::condition_variable m_changed;
     std::vector<ReceivedRequest> m_requests;
+    bool m_record_requests = true;
     bool m_stop = false;
     std::thread m_thread;
 };
