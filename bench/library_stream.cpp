@@ -18,20 +18,26 @@ std::size_t stream(tamsu::TamsuClient& client, const std::vector<std::int16_t>& 
                    Clock::time_point deadline)
 {
     std::list<tamsu::Read> done;
+    std::size_t returned = 0;
+    const auto collect = [&] {
+        client.get_completed_reads(done);
+        returned += done.size();
+        done.clear();
+    };
     std::uint64_t tag = 0;
     while (Clock::now() < deadline) {
         // Every read points at the same signal, so the host costs nothing but its metadata.
         auto read = make_read(++tag, samples, false);
         while (client.pass_read(read, 10) == tamsu::PassReadResult::queue_full) {
-            client.get_completed_reads(done);
+            collect();
         }
-        client.get_completed_reads(done);
+        collect();
     }
     if (client.finish(600) != tamsu::Result::success) {
         throw std::runtime_error("finish failed: " + client.get_error_message());
     }
-    client.get_completed_reads(done);
-    return done.size();
+    collect();
+    return returned;
 }
 
 }  // namespace

@@ -341,7 +341,7 @@ Message BasecallServer::Impl::dispatch(const Message& request)
     const auto type = request.get_type();
     const auto* data = request.get_message_data();
     if (data->connection_id() != nullptr) {
-        lost_reads_log.request_from(data->connection_id()->str());
+        lost_reads_log.request_from(data->connection_id()->string_view());
     }
     if (type == MessageType::PASS_FIRST_RAW_BLOCK || type == MessageType::PASS_NEXT_RAW_BLOCK) {
         return raw_block(*data, type);

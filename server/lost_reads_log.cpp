@@ -29,10 +29,12 @@ void LostReadsLog::report(const std::string& connection_id,
     m_unacknowledged.insert(connection_id);
 }
 
-void LostReadsLog::request_from(const std::string& connection_id)
+void LostReadsLog::request_from(std::string_view connection_id)
 {
-    if (m_unacknowledged.erase(connection_id) != 0) {
-        write("acknowledged\t" + connection_id + "\n");
+    const auto found = m_unacknowledged.find(connection_id);
+    if (found != m_unacknowledged.end()) {
+        m_unacknowledged.erase(found);
+        write("acknowledged\t" + std::string(connection_id) + "\n");
     }
 }
 

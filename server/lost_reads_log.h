@@ -1,8 +1,10 @@
 #pragma once
 
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace reference_server {
@@ -22,14 +24,14 @@ public:
     explicit LostReadsLog(const std::string& path);
 
     void report(const std::string& connection_id, const std::vector<std::string>& read_ids);
-    // Call for every request that carries a connection id.
-    void request_from(const std::string& connection_id);
+    // Call for every request that carries a connection id; cheap while no report is pending.
+    void request_from(std::string_view connection_id);
 
 private:
     void write(const std::string& text);
 
     std::ofstream m_file;
-    std::set<std::string> m_unacknowledged;
+    std::set<std::string, std::less<>> m_unacknowledged;
 };
 
 }  // namespace reference_server

@@ -497,15 +497,23 @@ TEST(BasecallClientWorkerTest, ExceptionInTheWorkerIsRecordedAsAFailure)
     EXPECT_EQ(engine.pass_read(read, 0), PassReadResult::not_accepting_reads);
 }
 
-TEST(BasecallClientWorkerTest, TimeoutsAreRetriedUntilTheDeadline)
+// Every connection attempt takes 20 ms and ends as a time-out, which the worker retries.
+std::shared_ptr<FailingConnectionProtocol>
+install_slowly_timing_out_protocol(BasecallClient& engine)
 {
-    BasecallClient engine(50000, 10, false, false, nullptr);
     auto protocol = std::make_shared<FailingConnectionProtocol>(
             engine.get_connection_state(), []() -> RequestBrokerAdapter* {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 return nullptr;
             });
     engine.set_connection_protocol(protocol);
+    return protocol;
+}
+
+TEST(BasecallClientWorkerTest, TimeoutsAreRetriedUntilTheDeadline)
+{
+    BasecallClient engine(50000, 10, false, false, nullptr);
+    const auto protocol = install_slowly_timing_out_protocol(engine);
     engine.set_reconnect_timeout(std::chrono::seconds(1));
 
     const auto start = std::chrono::steady_clock::now();
@@ -519,12 +527,7 @@ TEST(BasecallClientWorkerTest, TimeoutsAreRetriedUntilTheDeadline)
 TEST(BasecallClientWorkerTest, DisconnectEndsALongReconnectWindow)
 {
     BasecallClient engine(50000, 10, false, false, nullptr);
-    auto protocol = std::make_shared<FailingConnectionProtocol>(
-            engine.get_connection_state(), []() -> RequestBrokerAdapter* {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                return nullptr;
-            });
-    engine.set_connection_protocol(protocol);
+    const auto protocol = install_slowly_timing_out_protocol(engine);
     std::thread host([&] { engine.connect("unused", 100, 1, ipc_tools::ConnectionInfo()); });
     while (protocol->attempts.load() < 3) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
