@@ -3,7 +3,9 @@
 // and several clients, against the reference server with calling switched off; then the
 // command-line basecaller on a file. Every figure is the median of the repetitions, and each
 // ratio the median of per-repetition ratios (library and limit measured back to back).
-//   throughput_ratios [--seconds S] [--repetitions R] [--clients N] [--samples N] [--quick]
+//   throughput_ratios [--seconds S] [--repetitions R] [--clients N] [--samples N] [--via ipc|tcp]
+//                     [--no-cli] [--verbose] [--quick]
+//   (--clients 1 measures one client only; --verbose prints every repetition's ratio)
 //   throughput_ratios --peer ENDPOINT...      (the plain ZeroMQ peer; started by the above)
 #include "bare_transport.h"
 #include "child_process.h"
@@ -36,6 +38,9 @@ struct Options {
     int repetitions = 5;
     std::size_t clients = 4;
     std::vector<std::size_t> sizes{4000, 40000, 400000};
+    std::string via;  // empty: both transports
+    bool cli = true;
+    bool verbose = false;
 };
 
 struct Endpoints {
@@ -88,6 +93,10 @@ Row measure(const Options& options, const std::function<double()>& bare,
         bares.push_back(bare());
         libraries.push_back(library());
         ratios.push_back(libraries.back() / bares.back());
+        if (options.verbose) {
+            std::printf("  repetition %d: limit %.0f, library %.0f, ratio %.2f\n", i + 1,
+                        bares.back(), libraries.back(), ratios.back());
+        }
     }
     return {median(bares), median(libraries), median(ratios)};
 }
@@ -144,16 +153,22 @@ Options parse(int argc, char** argv)
         } else if (word == "--repetitions" && has_value) {
             options.repetitions = std::max(1, std::atoi(argv[++i]));
         } else if (word == "--clients" && has_value) {
-            options.clients = static_cast<std::size_t>(std::max(2, std::atoi(argv[++i])));
+            options.clients = static_cast<std::size_t>(std::max(1, std::atoi(argv[++i])));
         } else if (word == "--samples" && has_value) {
             options.sizes = {static_cast<std::size_t>(std::atol(argv[++i]))};
+        } else if (word == "--via" && has_value) {
+            options.via = argv[++i];
+        } else if (word == "--no-cli") {
+            options.cli = false;
+        } else if (word == "--verbose") {
+            options.verbose = true;
         } else if (word == "--quick") {
             options.seconds = 0.5;
             options.repetitions = 1;
         } else {
             std::fprintf(stderr,
                          "usage: throughput_ratios [--seconds S] [--repetitions R] [--clients N] "
-                         "[--samples N] [--quick]\n");
+                         "[--samples N] [--via ipc|tcp] [--no-cli] [--verbose] [--quick]\n");
             std::exit(2);
         }
     }
@@ -195,10 +210,16 @@ int main(int argc, char** argv)
     std::printf("%.1f s per measurement, median of %d\n", options.seconds, options.repetitions);
     std::printf("%-8s %-5s %8s %7s %12s %10s %12s %10s %7s\n", "source", "via", "samples",
                 "clients", "limit r/s", "limit MB/s", "library r/s", "lib MB/s", "ratio");
-    std::vector<double> ipc_single_limit;
+    std::vector<std::size_t> client_counts{1};
+    if (options.clients > 1) {
+        client_counts.push_back(options.clients);
+    }
     for (const auto& transport : transports) {
+        if (!options.via.empty() && transport.name != options.via) {
+            continue;
+        }
         for (const auto samples : options.sizes) {
-            for (const auto clients : {std::size_t{1}, options.clients}) {
+            for (const auto clients : client_counts) {
                 const auto plan = bench::plan_read(samples);
                 const auto row = measure(
                         options,
@@ -211,16 +232,13 @@ int main(int argc, char** argv)
                                                                    clients, options.seconds);
                         });
                 print_row("client", transport.name, samples, clients, row);
-                if (transport.name == "ipc" && clients == 1) {
-                    ipc_single_limit.push_back(row.bare);
-                }
             }
         }
     }
 
     // The command-line basecaller against the ipc limit of one client; a fixed amount of work per
     // run, about as long as one measurement above at the library's speed.
-    for (std::size_t i = 0; i < options.sizes.size(); ++i) {
+    for (std::size_t i = 0; options.cli && i < options.sizes.size(); ++i) {
         const auto samples = options.sizes[i];
         const auto reads = std::max<std::size_t>(50, 2000000 / samples * 10);
         const auto input = simulate(directory, samples, reads);

@@ -184,6 +184,7 @@ struct BasecallServer::Impl {
     ServerOptions options;
     zmq::context_t context{1};
     zmq::socket_t socket{context, zmq::socket_type::router};
+    std::vector<zmq::message_t> frames;  // of the request being served; kept to reuse
     std::string bound_endpoint;
     const Clock::time_point started = Clock::now();
     const std::string nonce = random_nonce();
@@ -195,7 +196,8 @@ struct BasecallServer::Impl {
     std::map<std::string, std::shared_ptr<const AlignmentIndex>> indices;
     std::map<std::string, std::shared_ptr<const BedFile>> bed_files;
     std::map<std::pair<MessageType, std::string>, Clock::time_point> pending_loads;
-    std::map<std::string, std::shared_ptr<ClientState>> clients;
+    // Looked up by the connection id of every request, without copying it.
+    std::map<std::string, std::shared_ptr<ClientState>, std::less<>> clients;
     std::uint64_t next_client_number = 1;
     std::uint64_t next_job_number = 1;
     LostReadsLog lost_reads_log;
@@ -247,14 +249,12 @@ void BasecallServer::Impl::stop()
 void BasecallServer::Impl::serve()
 {
     vask::util::set_thread_name("toy_server");
+    // A blocking receive costs fewer system calls per request than polling first; the short
+    // time-out is what lets stop() be noticed promptly.
+    socket.set(zmq::sockopt::rcvtimeo, 50);
     while (!stop_serving) {
-        zmq::pollitem_t items[] = {{socket.handle(), 0, ZMQ_POLLIN, 0}};
         try {
-            // Short polls so that stop() is noticed promptly.
-            zmq::poll(items, 1, std::chrono::milliseconds(50));
-            if ((items[0].revents & ZMQ_POLLIN) != 0) {
-                receive_one();
-            }
+            receive_one();
         } catch (const std::exception& error) {
             TAMSU_LOG(error, "basecall server: " << error.what());
         }
@@ -263,16 +263,18 @@ void BasecallServer::Impl::serve()
 
 void BasecallServer::Impl::receive_one()
 {
-    std::vector<zmq::message_t> frames;
-    do {
+    frames.clear();
+    frames.emplace_back();
+    if (!socket.recv(frames.back())) {
+        return;
+    }
+    // The rest of a multipart message arrives with its first part.
+    while (frames.back().more()) {
         frames.emplace_back();
         if (!socket.recv(frames.back(), zmq::recv_flags::dontwait)) {
             frames.pop_back();
             break;
         }
-    } while (frames.back().more());
-    if (frames.empty()) {
-        return;
     }
     // A REQ peer sends [identity, "", payload]; a DEALER may leave out the empty delimiter.
     std::size_t payload_start = 1;
@@ -296,8 +298,7 @@ void BasecallServer::Impl::receive_one()
         return;
     }
     for (std::size_t i = 0; i < payload_start && i < frames.size(); ++i) {
-        zmq::message_t envelope(frames[i].data(), frames[i].size());
-        socket.send(envelope, zmq::send_flags::sndmore);
+        socket.send(frames[i], zmq::send_flags::sndmore);
     }
     zmq::message_t out;
     answer->transfer_to_zmq(out);
@@ -384,7 +385,7 @@ Message BasecallServer::Impl::dispatch(const Message& request)
         return reply(MessageType::BAD_REQUEST, 0,
                      ipc_tools::message_type_as_string(type) + " needs a connection id");
     }
-    const auto found = clients.find(data->connection_id()->str());
+    const auto found = clients.find(data->connection_id()->string_view());
     if (found == clients.end()) {
         return reply(MessageType::CLIENT_NOT_RECOGNISED);
     }
@@ -736,7 +737,7 @@ Message BasecallServer::Impl::raw_block(const tamsu_ipc::MessageData& data, Mess
     if (data.connection_id() == nullptr || data.connection_id()->size() == 0) {
         return reply(MessageType::BAD_REQUEST, 0, "Raw block without a connection id");
     }
-    const auto found = clients.find(data.connection_id()->str());
+    const auto found = clients.find(data.connection_id()->string_view());
     if (found == clients.end()) {
         return reply(MessageType::CLIENT_NOT_RECOGNISED);
     }
