@@ -2,7 +2,8 @@
 // endpoint: for reads of 4,000, 40,000 and 400,000 samples, over ipc:// and tcp loopback, with one
 // and several clients, against the reference server with calling switched off; then the
 // command-line basecaller on a file. Every figure is the median of the repetitions, and each
-// ratio the median of per-repetition ratios (library and limit measured back to back).
+// ratio the median of per-repetition ratios (library and limit measured back to back, each with
+// a peer or server of its own).
 //   throughput_ratios [--seconds S] [--repetitions R] [--clients N] [--samples N] [--via ipc|tcp]
 //                     [--no-cli] [--verbose] [--quick]
 //   (--clients 1 measures one client only; --verbose prints every repetition's ratio)
@@ -35,18 +36,12 @@ using Clock = std::chrono::steady_clock;
 
 struct Options {
     double seconds = 2.0;
-    int repetitions = 5;
+    int repetitions = 9;
     std::size_t clients = 4;
     std::vector<std::size_t> sizes{4000, 40000, 400000};
     std::string via;  // empty: both transports
     bool cli = true;
     bool verbose = false;
-};
-
-struct Endpoints {
-    std::string name;
-    std::string peer;
-    std::string server;  // as a host gives it to the client (and the server takes it)
 };
 
 double median(std::vector<double> values)
@@ -74,9 +69,56 @@ int free_tcp_port()
     return ntohs(address.sin_port);
 }
 
-std::string loopback_address()
+// A new endpoint for every process started, as a host gives it to the client (and the server
+// takes it), and as a plain ZeroMQ socket takes it.
+struct Endpoint {
+    std::string address;
+    std::string zmq;
+};
+
+Endpoint fresh_endpoint(const std::string& via, const fs::path& directory)
 {
-    return "127.0.0.1:" + std::to_string(free_tcp_port());
+    static int next = 0;
+    if (via == "ipc") {
+        const auto address = "ipc://" + (directory / (std::to_string(++next) + ".sock")).string();
+        return {address, address};
+    }
+    const auto address = "127.0.0.1:" + std::to_string(free_tcp_port());
+    return {address, "tcp://" + address};
+}
+
+// Each repetition starts its own peer or server: where the scheduler first puts a process's
+// threads tends to stick for its life, and it moves a process's throughput by up to 20%, so
+// one process per run would make every repetition of a run alike.
+double bare_run(const std::string& via, const fs::path& directory,
+                const std::vector<bench::Exchange>& plan, std::size_t clients, double seconds)
+{
+    const auto endpoint = fresh_endpoint(via, directory);
+    auto peer = bench::start_listening("/proc/self/exe", {"--peer", endpoint.zmq});
+    const auto rate = bench::bare_reads_per_second(endpoint.zmq, plan, clients, seconds);
+    bench::stop_echo_peer(endpoint.zmq);
+    peer->wait();
+    return rate;
+}
+
+struct Server {
+    Endpoint endpoint;
+    std::unique_ptr<bench::ChildProcess> process;  // stopped when the server goes
+};
+
+Server start_server(const std::string& via, const fs::path& directory)
+{
+    auto endpoint = fresh_endpoint(via, directory);
+    auto process =
+            bench::start_listening(TAMSU_BASECALL_SERVER_PATH, {"--zero-work", endpoint.address});
+    return {std::move(endpoint), std::move(process)};
+}
+
+double library_run(const std::string& via, const fs::path& directory, std::size_t samples,
+                   std::size_t clients, double seconds)
+{
+    const auto server = start_server(via, directory);
+    return bench::library_reads_per_second(server.endpoint.address, samples, clients, seconds);
 }
 
 struct Row {
@@ -194,19 +236,6 @@ int main(int argc, char** argv)
     boost::log::core::get()->set_logging_enabled(false);
     const auto directory = fs::temp_directory_path() / ("tamsu_bench_" + std::to_string(getpid()));
     fs::create_directories(directory);
-    const std::vector<Endpoints> transports{
-            {"ipc", "ipc://" + (directory / "peer.sock").string(),
-             "ipc://" + (directory / "server.sock").string()},
-            {"tcp", "tcp://" + loopback_address(), loopback_address()}};
-
-    auto peer = bench::start_listening("/proc/self/exe",
-                                       {"--peer", transports[0].peer, transports[1].peer});
-    std::vector<std::unique_ptr<bench::ChildProcess>> servers;
-    for (const auto& transport : transports) {
-        servers.push_back(bench::start_listening(TAMSU_BASECALL_SERVER_PATH,
-                                                 {"--zero-work", transport.server}));
-    }
-
     std::printf("%.1f s per measurement, median of %d\n", options.seconds, options.repetitions);
     std::printf("%-8s %-5s %8s %7s %12s %10s %12s %10s %7s\n", "source", "via", "samples",
                 "clients", "limit r/s", "limit MB/s", "library r/s", "lib MB/s", "ratio");
@@ -214,8 +243,8 @@ int main(int argc, char** argv)
     if (options.clients > 1) {
         client_counts.push_back(options.clients);
     }
-    for (const auto& transport : transports) {
-        if (!options.via.empty() && transport.name != options.via) {
+    for (const std::string via : {"ipc", "tcp"}) {
+        if (!options.via.empty() && via != options.via) {
             continue;
         }
         for (const auto samples : options.sizes) {
@@ -223,42 +252,32 @@ int main(int argc, char** argv)
                 const auto plan = bench::plan_read(samples);
                 const auto row = measure(
                         options,
+                        [&] { return bare_run(via, directory, plan, clients, options.seconds); },
                         [&] {
-                            return bench::bare_reads_per_second(transport.peer, plan, clients,
-                                                                options.seconds);
-                        },
-                        [&] {
-                            return bench::library_reads_per_second(transport.server, samples,
-                                                                   clients, options.seconds);
+                            return library_run(via, directory, samples, clients, options.seconds);
                         });
-                print_row("client", transport.name, samples, clients, row);
+                print_row("client", via, samples, clients, row);
             }
         }
     }
 
-    // The command-line basecaller against the ipc limit of one client; a fixed amount of work per
-    // run, about as long as one measurement above at the library's speed.
+    // The command-line basecaller against the ipc limit of one client, on a file of 20 million
+    // samples (at least 50 reads): under a second of work, which keeps the file small.
     for (std::size_t i = 0; options.cli && i < options.sizes.size(); ++i) {
         const auto samples = options.sizes[i];
-        const auto reads = std::max<std::size_t>(50, 2000000 / samples * 10);
+        const auto reads = std::max<std::size_t>(50, 20000000 / samples);
         const auto input = simulate(directory, samples, reads);
         const auto plan = bench::plan_read(samples);
         const auto row = measure(
-                options,
+                options, [&] { return bare_run("ipc", directory, plan, 1, options.seconds); },
                 [&] {
-                    return bench::bare_reads_per_second(transports[0].peer, plan, 1,
-                                                        options.seconds);
-                },
-                [&] {
-                    return cli_reads_per_second(input, reads, transports[0].server,
+                    const auto server = start_server("ipc", directory);
+                    return cli_reads_per_second(input, reads, server.endpoint.address,
                                                 directory / "out");
                 });
         print_row("cli", "ipc", samples, 1, row);
     }
 
-    bench::stop_echo_peer(transports[0].peer);
-    peer->wait();
-    servers.clear();
     fs::remove_all(directory);
     return 0;
 }
