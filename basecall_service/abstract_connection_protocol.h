@@ -3,6 +3,7 @@
 #include "basecall_service/client_status.h"
 #include "interfaces/config_details.h"
 #include "ipc_tools/connection_info.h"
+#include "ipc_tools/curve_keys.h"
 
 #include <cstdint>
 #include <string>
@@ -18,6 +19,8 @@ public:
     virtual ~AbstractConnectionProtocol() = default;
     // Server address and the broker's per-wait time-out (ms); no network traffic.
     virtual void set_connection_params(const std::string& address, unsigned int timeout) = 0;
+    // Transport security for every connection from now on (none by default).
+    virtual void set_curve_keys(const ipc_tools::CurveKeys& keys) = 0;
     // The whole handshake; the adapter to use for the read traffic, or null with error_state()
     // saying why. `file_load_timeout` is in seconds per file.
     virtual RequestBrokerAdapter* establish_server_connection(const ipc_tools::ConnectionInfo& info,

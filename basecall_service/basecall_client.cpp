@@ -50,6 +50,7 @@ void BasecallClient::connect(const std::string& address, unsigned int timeout,
     m_connection_info = std::move(info);
     m_file_load_timeout = file_load_timeout;
     m_connection_protocol->set_connection_params(address, timeout);
+    m_connection_protocol->set_curve_keys(m_curve_keys);
     start_worker_thread();
     m_connect_latch.wait();
 }
@@ -58,6 +59,11 @@ void BasecallClient::set_reconnect_timeout(std::chrono::seconds timeout)
 {
     write_trace("set_reconnect_timeout", [&] { return std::to_string(timeout.count()); });
     m_reconnect_timeout = timeout;
+}
+
+void BasecallClient::set_curve_keys(ipc_tools::CurveKeys keys)
+{
+    m_curve_keys = std::move(keys);
 }
 
 PassReadResult BasecallClient::pass_read(interfaces::ReadHolder& read, unsigned long timeout_ms)

@@ -11,6 +11,7 @@
 #include "interfaces/config_details.h"
 #include "interfaces/read_holder.h"
 #include "ipc_tools/connection_info.h"
+#include "ipc_tools/curve_keys.h"
 
 #include <atomic>
 #include <chrono>
@@ -44,6 +45,8 @@ public:
                  ipc_tools::ConnectionInfo info);
     // Before connect only.
     void set_reconnect_timeout(std::chrono::seconds timeout);
+    // Before connect only; the connection protocol in force at connect gets them.
+    void set_curve_keys(ipc_tools::CurveKeys keys);
 
     // Queues a read, waiting up to `timeout_ms` for room.
     PassReadResult pass_read(interfaces::ReadHolder& read, unsigned long timeout_ms);
@@ -103,6 +106,7 @@ private:
     ipc_tools::ConnectionInfo m_connection_info;
     unsigned int m_file_load_timeout = 0;
     std::chrono::seconds m_reconnect_timeout{300};
+    ipc_tools::CurveKeys m_curve_keys;
     unsigned long m_max_reads_queued;
     unsigned long m_block_size;
 };

@@ -87,6 +87,11 @@ void ConnectionProtocol::set_connection_params(const std::string& address, unsig
     trace.message([&] { return "timeout: " + std::to_string(timeout); });
 }
 
+void ConnectionProtocol::set_curve_keys(const ipc_tools::CurveKeys& keys)
+{
+    m_curve_keys = keys;
+}
+
 RequestBrokerAdapter*
 ConnectionProtocol::establish_server_connection(const ipc_tools::ConnectionInfo& info,
                                                 std::uint32_t file_load_timeout)
@@ -130,7 +135,8 @@ const ErrorState& ConnectionProtocol::error_state() const
 bool ConnectionProtocol::prepare_connection()
 {
     m_client_state.set_status(ClientStatus::preparing_connection);
-    if (!m_request_broker.prepare_connection(m_server_address, m_connection_timeout)) {
+    if (!m_request_broker.prepare_connection(m_server_address, m_connection_timeout,
+                                             m_curve_keys)) {
         m_error_state = m_request_broker.error_state();
         return false;
     }

@@ -16,6 +16,7 @@ public:
     explicit ConnectionProtocol(ClientConnectionState& client_state);
 
     void set_connection_params(const std::string& address, unsigned int timeout) override;
+    void set_curve_keys(const ipc_tools::CurveKeys& keys) override;
     RequestBrokerAdapter* establish_server_connection(const ipc_tools::ConnectionInfo& info,
                                                       std::uint32_t file_load_timeout) override;
     const interfaces::ConfigDetails& get_config_details() const override;
@@ -47,6 +48,7 @@ private:
     mutable RequestBrokerAdapter m_request_broker;
     std::string m_server_address;
     unsigned int m_connection_timeout = 0;
+    ipc_tools::CurveKeys m_curve_keys;
     interfaces::ConfigDetails m_config_details;
     std::string m_connection_id;
     std::string m_alignment_file_header;

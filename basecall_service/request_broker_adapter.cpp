@@ -25,6 +25,9 @@ ErrorState translate_current_exception()
         return {ConnectionError::timed_out, error.what()};
     } catch (const ipc_tools::InvalidResponse& error) {
         return {ConnectionError::invalid_response, error.what()};
+    } catch (const ipc_tools::HandshakeError& error) {
+        // Not a lost server: reconnecting would fail the same way.
+        return {ConnectionError::failed, error.what()};
     } catch (const std::system_error& error) {
         return {ConnectionError::failed,
                 "std::system_error[" + std::string(error.code().category().name()) + ":" +
@@ -52,9 +55,10 @@ bool RequestBrokerAdapter::invoke(const std::function<void()>& action)
     return false;
 }
 
-bool RequestBrokerAdapter::prepare_connection(const std::string& address, unsigned int timeout)
+bool RequestBrokerAdapter::prepare_connection(const std::string& address, unsigned int timeout,
+                                              const ipc_tools::CurveKeys& keys)
 {
-    return invoke([this, address, timeout] { m_broker.prepare_connection(address, timeout); });
+    return invoke([&] { m_broker.prepare_connection(address, timeout, keys); });
 }
 
 bool RequestBrokerAdapter::send_request(ipc_tools::Message& request, ipc_tools::Message& reply)

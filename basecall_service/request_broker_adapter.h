@@ -14,7 +14,8 @@ namespace basecall_service {
 // by the worker thread only.
 class RequestBrokerAdapter {
 public:
-    bool prepare_connection(const std::string& address, unsigned int timeout);
+    bool prepare_connection(const std::string& address, unsigned int timeout,
+                            const ipc_tools::CurveKeys& keys = {});
     // On true, `reply` holds the server's answer.
     bool send_request(ipc_tools::Message& request, ipc_tools::Message& reply);
     bool ping_server_if_quiet(const std::string& connection_id);

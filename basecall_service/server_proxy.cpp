@@ -15,11 +15,12 @@ using Domain = common::tracing::TraceDomainHelper<Trace>;
 // Sends one request of `type` on a fresh connection; returns the reply when it has the
 // expected type and throws InvalidResponse with `failure_prefix` otherwise.
 ipc_tools::Message query(const std::string& address, unsigned int timeout,
-                         ipc_tools::MessageType type, ipc_tools::MessageType expected,
-                         const std::string& trace_name, const char* failure_prefix)
+                         const ipc_tools::CurveKeys& keys, ipc_tools::MessageType type,
+                         ipc_tools::MessageType expected, const std::string& trace_name,
+                         const char* failure_prefix)
 {
     ipc_tools::RequestBroker broker;
-    broker.prepare_connection(address, timeout);
+    broker.prepare_connection(address, timeout, keys);
     ipc_tools::Message request(type, "", 0, "");
     ipc_tools::Message reply;
     broker.send_request(request, reply);
@@ -43,38 +44,42 @@ const tamsu_ipc::ConfigListData* config_list(ipc_tools::Message& reply)
 
 }  // namespace
 
-ServerStats get_server_statistics(std::string address, unsigned int timeout)
+ServerStats get_server_statistics(std::string address, unsigned int timeout,
+                                  const ipc_tools::CurveKeys& keys)
 {
     const auto trace = Domain::create_trace("get_server_statistics");
-    auto reply = query(address, timeout, ipc_tools::MessageType::GET_STATISTICS,
+    auto reply = query(address, timeout, keys, ipc_tools::MessageType::GET_STATISTICS,
                        ipc_tools::MessageType::RETURN_STATISTICS, "get_server_statistics",
                        "Could not retrieve statistics from server, invalid reply: ");
     const auto* stats = reply.get_message_data()->content_as_ServerStats();
     return stats ? get_stats_from_message(*stats) : ServerStats();
 }
 
-std::vector<BarcodeKit> get_barcode_kits(std::string address, unsigned int timeout)
+std::vector<BarcodeKit> get_barcode_kits(std::string address, unsigned int timeout,
+                                         const ipc_tools::CurveKeys& keys)
 {
     const auto trace = Domain::create_trace("get_barcode_kits");
-    auto reply = query(address, timeout, ipc_tools::MessageType::GET_BARCODE_KITS,
+    auto reply = query(address, timeout, keys, ipc_tools::MessageType::GET_BARCODE_KITS,
                        ipc_tools::MessageType::RETURN_CONFIGS, "get_barcode_kits",
                        "Could not retrieve barcode kits from server, invalid reply: ");
     return extract_barcoding_arrangements(reply);
 }
 
-std::vector<LampKit> get_lamp_kits(std::string address, unsigned int timeout)
+std::vector<LampKit> get_lamp_kits(std::string address, unsigned int timeout,
+                                   const ipc_tools::CurveKeys& keys)
 {
     const auto trace = Domain::create_trace("get_lamp_kits");
-    auto reply = query(address, timeout, ipc_tools::MessageType::GET_LAMP_KITS,
+    auto reply = query(address, timeout, keys, ipc_tools::MessageType::GET_LAMP_KITS,
                        ipc_tools::MessageType::RETURN_CONFIGS, "get_lamp_kits",
                        "Could not retrieve lamp kits from server, invalid reply: ");
     return extract_lamp_arrangements(reply);
 }
 
-std::string get_server_internal_state(std::string address, unsigned int timeout)
+std::string get_server_internal_state(std::string address, unsigned int timeout,
+                                      const ipc_tools::CurveKeys& keys)
 {
     const auto trace = Domain::create_trace("get_server_internal_state");
-    auto reply = query(address, timeout, ipc_tools::MessageType::GET_STATE,
+    auto reply = query(address, timeout, keys, ipc_tools::MessageType::GET_STATE,
                        ipc_tools::MessageType::RETURN_STATE, "get_server_internal_state",
                        "Could not retrieve state from server, invalid reply: ");
     const auto* state = reply.get_message_data()->content_as_SimpleReplyData();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ipc_tools/curve_keys.h"
 #include "ipc_tools/message.h"
 
 #include <cstdint>
@@ -7,8 +8,9 @@
 #include <vector>
 
 // One-shot questions to a server without a client connection. Each call opens its own
-// connection and closes it again; calls may run concurrently on any thread. Failures are the
-// request broker's exceptions, or ipc_tools::InvalidResponse for a reply of the wrong type.
+// connection (with CURVE when `keys` are set) and closes it again; calls may run concurrently on
+// any thread. Failures are the request broker's exceptions, or ipc_tools::InvalidResponse for a
+// reply of the wrong type.
 namespace basecall_service::server_proxy {
 
 struct ClientStats {
@@ -45,11 +47,15 @@ struct LampKit {
 };
 
 // `timeout` is the time-out in milliseconds of each of the broker's four waits.
-ServerStats get_server_statistics(std::string address, unsigned int timeout);
-std::vector<BarcodeKit> get_barcode_kits(std::string address, unsigned int timeout);
-std::vector<LampKit> get_lamp_kits(std::string address, unsigned int timeout);
+ServerStats get_server_statistics(std::string address, unsigned int timeout,
+                                  const ipc_tools::CurveKeys& keys = {});
+std::vector<BarcodeKit> get_barcode_kits(std::string address, unsigned int timeout,
+                                         const ipc_tools::CurveKeys& keys = {});
+std::vector<LampKit> get_lamp_kits(std::string address, unsigned int timeout,
+                                   const ipc_tools::CurveKeys& keys = {});
 // The server's internal state as JSON text.
-std::string get_server_internal_state(std::string address, unsigned int timeout);
+std::string get_server_internal_state(std::string address, unsigned int timeout,
+                                      const ipc_tools::CurveKeys& keys = {});
 
 ServerStats get_stats_from_message(const tamsu_ipc::ServerStats& stats);
 BarcodeKit create_barcode_kit(const tamsu_ipc::BarcodeKitDefinition& kit);

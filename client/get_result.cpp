@@ -20,6 +20,9 @@ Result get_result(std::function<Result()> operation, std::function<void(std::str
     } catch (const ipc_tools::InvalidResponse& error) {
         on_error(error.what());
         return Result::invalid_response;
+    } catch (const ipc_tools::HandshakeError& error) {
+        on_error(error.what());
+        return Result::failed;
     } catch (const std::exception& error) {
         on_error(error.what());
         return Result::failed;

@@ -2,6 +2,7 @@
 
 #include "basecall_service/server_proxy.h"
 #include "client/get_result.h"
+#include "client/security_conversion.h"
 #include "common/tracing/trace.h"
 
 #include <rapidjson/document.h>
@@ -49,10 +50,10 @@ std::string server_information_of(const std::string& state)
 }  // namespace
 
 Result get_barcode_kits(std::vector<BarcodeKitDefinition>& kits, std::string address,
-                        unsigned int timeout)
+                        unsigned int timeout, const TransportSecurity& security)
 {
     return run("get_barcode_kits", [&] {
-        for (const auto& kit : proxy::get_barcode_kits(address, timeout)) {
+        for (const auto& kit : proxy::get_barcode_kits(address, timeout, to_curve_keys(security))) {
             kits.emplace_back(kit.name, kit.first_index, kit.last_index, kit.first_inner_index,
                               kit.last_inner_index, kit.is_dual, kit.is_both_ends, kit.twelve_a,
                               kit.name_format);
@@ -61,20 +62,22 @@ Result get_barcode_kits(std::vector<BarcodeKitDefinition>& kits, std::string add
 }
 
 Result get_lamp_kits(std::vector<LampKitDefinition>& kits, std::string address,
-                     unsigned int timeout)
+                     unsigned int timeout, const TransportSecurity& security)
 {
     return run("get_lamp_kits", [&] {
-        for (const auto& kit : proxy::get_lamp_kits(address, timeout)) {
+        for (const auto& kit : proxy::get_lamp_kits(address, timeout, to_curve_keys(security))) {
             kits.emplace_back(kit.name, kit.first_index, kit.last_index, kit.name_format,
                               kit.targets);
         }
     });
 }
 
-Result get_server_statistics(ServerStatistics& stats, std::string address, unsigned int timeout)
+Result get_server_statistics(ServerStatistics& stats, std::string address, unsigned int timeout,
+                             const TransportSecurity& security)
 {
     return run("get_server_statistics", [&] {
-        const auto fetched = proxy::get_server_statistics(address, timeout);
+        const auto fetched =
+                proxy::get_server_statistics(address, timeout, to_curve_keys(security));
         stats.stat_0 = fetched.stat_0;
         stats.stat_1 = fetched.stat_1;
         stats.stat_2 = fetched.stat_2;
@@ -85,17 +88,50 @@ Result get_server_statistics(ServerStatistics& stats, std::string address, unsig
     });
 }
 
-Result get_server_information(std::string& info, std::string address, unsigned int timeout)
+Result get_server_information(std::string& info, std::string address, unsigned int timeout,
+                              const TransportSecurity& security)
 {
     return run("get_server_information", [&] {
-        info = server_information_of(proxy::get_server_internal_state(address, timeout));
+        info = server_information_of(
+                proxy::get_server_internal_state(address, timeout, to_curve_keys(security)));
     });
+}
+
+Result get_server_internal_state(std::string& state, std::string address, unsigned int timeout,
+                                 const TransportSecurity& security)
+{
+    return run("get_server_internal_state", [&] {
+        state = proxy::get_server_internal_state(address, timeout, to_curve_keys(security));
+    });
+}
+
+// Without keys: a plain connection.
+
+Result get_barcode_kits(std::vector<BarcodeKitDefinition>& kits, std::string address,
+                        unsigned int timeout)
+{
+    return get_barcode_kits(kits, std::move(address), timeout, {});
+}
+
+Result get_lamp_kits(std::vector<LampKitDefinition>& kits, std::string address,
+                     unsigned int timeout)
+{
+    return get_lamp_kits(kits, std::move(address), timeout, {});
+}
+
+Result get_server_statistics(ServerStatistics& stats, std::string address, unsigned int timeout)
+{
+    return get_server_statistics(stats, std::move(address), timeout, {});
+}
+
+Result get_server_information(std::string& info, std::string address, unsigned int timeout)
+{
+    return get_server_information(info, std::move(address), timeout, {});
 }
 
 Result get_server_internal_state(std::string& state, std::string address, unsigned int timeout)
 {
-    return run("get_server_internal_state",
-               [&] { state = proxy::get_server_internal_state(address, timeout); });
+    return get_server_internal_state(state, std::move(address), timeout, {});
 }
 
 }  // namespace tamsu::server_query

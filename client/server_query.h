@@ -4,6 +4,7 @@
 #include "client/lamp_kit_definition.h"
 #include "client/result.h"
 #include "client/tamsu_export.h"
+#include "client/transport_security.h"
 
 #include <cstdint>
 #include <string>
@@ -13,6 +14,8 @@
 // blocks until the answer or the time-out, and may run on any thread, alongside clients.
 // `address` is a port, "host:port" or an "ipc://" endpoint; `timeout` is in milliseconds per
 // wait, and an unanswered query gives up after four of them. Outputs change only on success.
+// The overloads with `security` connect with CURVE (see TransportSecurity); a failed handshake
+// (a key that does not fit the server) gives failed after those four waits.
 namespace tamsu::server_query {
 
 // Per-client figures; what they count is up to the server.
@@ -33,21 +36,32 @@ struct ServerStatistics {
 // Appends the server's barcode kits, in its order, to `kits`.
 TAMSU_EXPORT Result get_barcode_kits(std::vector<BarcodeKitDefinition>& kits, std::string address,
                                      unsigned int timeout);
+TAMSU_EXPORT Result get_barcode_kits(std::vector<BarcodeKitDefinition>& kits, std::string address,
+                                     unsigned int timeout, const TransportSecurity& security);
 
 // Appends the server's LAMP kits, in its order, to `kits`.
 TAMSU_EXPORT Result get_lamp_kits(std::vector<LampKitDefinition>& kits, std::string address,
                                   unsigned int timeout);
+TAMSU_EXPORT Result get_lamp_kits(std::vector<LampKitDefinition>& kits, std::string address,
+                                  unsigned int timeout, const TransportSecurity& security);
 
 // Overwrites the four counters and appends the client entries.
 TAMSU_EXPORT Result get_server_statistics(ServerStatistics& stats, std::string address,
                                           unsigned int timeout);
+TAMSU_EXPORT Result get_server_statistics(ServerStatistics& stats, std::string address,
+                                          unsigned int timeout, const TransportSecurity& security);
 
 // The "ServerInformation" part of the server's state, as compact JSON.
 TAMSU_EXPORT Result get_server_information(std::string& info, std::string address,
                                            unsigned int timeout);
+TAMSU_EXPORT Result get_server_information(std::string& info, std::string address,
+                                           unsigned int timeout, const TransportSecurity& security);
 
 // The server's whole internal state (JSON text).
 TAMSU_EXPORT Result get_server_internal_state(std::string& state, std::string address,
                                               unsigned int timeout);
+TAMSU_EXPORT Result get_server_internal_state(std::string& state, std::string address,
+                                              unsigned int timeout,
+                                              const TransportSecurity& security);
 
 }  // namespace tamsu::server_query

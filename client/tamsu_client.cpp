@@ -1,5 +1,6 @@
 #include "client/tamsu_client.h"
 
+#include "client/security_conversion.h"
 #include "client/tamsu_client_impl.h"
 #include "common/diagnostics/state/state_formatter.h"
 #include "ipc_tools/protocol_version.h"
@@ -112,6 +113,14 @@ Result TamsuClient::set_alignment_index_file(const std::string& index_file,
         m_impl->m_alignment_type = alignment_type;
     }
     return result;
+}
+
+// Traces only whether keys are set: the secret key must not end up in a trace.
+Result TamsuClient::set_transport_security(TransportSecurity security)
+{
+    const auto* text = to_curve_keys(security).enabled() ? "curve" : "none";
+    return m_impl->set("set_transport_security", m_impl->m_transport_security, std::move(security),
+                       text);
 }
 
 Result TamsuClient::set_callback_function(void (*callback)())

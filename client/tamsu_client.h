@@ -3,6 +3,7 @@
 #include "client/read.h"
 #include "client/result.h"
 #include "client/tamsu_export.h"
+#include "client/transport_security.h"
 #include "vask/data_wrappers/metadata.h"
 
 #include <functional>
@@ -91,6 +92,10 @@ public:
     Result set_min_length_lamp_contexts(unsigned long length);
     Result set_min_length_lamp_targets(unsigned long length);
     Result set_detect_mid_strand_adapter(bool detect);
+    // CURVE keys for the connection (see TransportSecurity); a plain connection by default.
+    // With keys that are malformed or do not fit the server, connect fails (failed) and
+    // get_error_message names the cause.
+    Result set_transport_security(TransportSecurity security);
     // Called once on the client's worker thread when it starts.
     Result set_callback_function(void (*callback)());
     // Called on a dedicated thread, in order, for every status change; must not block for long.

@@ -1,5 +1,6 @@
 #include "client/tamsu_client_impl.h"
 
+#include "client/security_conversion.h"
 #include "client/status_conversion.h"
 #include "common/make_canonical_path.h"
 #include "interfaces/read_alignment_helper.h"
@@ -102,6 +103,7 @@ Result TamsuClientImpl::connect()
     auto fresh = std::make_shared<basecall_service::BasecallClient>(
             m_block_size, m_max_reads_queued, m_disable_events, m_enable_state_data, m_callback);
     fresh->set_reconnect_timeout(std::chrono::seconds(m_reconnect_timeout));
+    fresh->set_curve_keys(to_curve_keys(m_transport_security));
     if (m_state_change_handler) {
         fresh->get_connection_state().register_change_handler(
                 [handler = m_state_change_handler](auto old_status, auto snapshot) {
@@ -291,6 +293,9 @@ void TamsuClientImpl::report_state(common::diagnostics::state::StateLogger& logg
     logger.log("m_max_reads_queued", m_max_reads_queued);
     logger.log("m_disable_events", m_disable_events);
     logger.log("m_enable_state_data", m_enable_state_data);
+    // Whether keys are set, never the keys.
+    logger.log("m_transport_security",
+               to_curve_keys(m_transport_security).enabled() ? "curve" : "none");
     if (const auto current = engine()) {
         const auto client = logger.create_child_section("client");
         const auto section = logger.create_child_section("BasecallClient");

@@ -69,6 +69,7 @@ public:
     void (*m_callback)() = nullptr;
     TamsuClient::StateChangeHandler m_state_change_handler;
     interfaces::BarcodingOptions m_barcoding;
+    TransportSecurity m_transport_security;
     // Set only by set_min_score_rear_barcodes, so the front score can stand in for it.
     boost::optional<float> m_explicit_rear_score;
 

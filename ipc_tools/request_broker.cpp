@@ -56,10 +56,15 @@ std::string RequestBroker::generate_server_address(std::string address)
     return "tcp://localhost:" + address;
 }
 
-void RequestBroker::prepare_connection(const std::string& address, unsigned int timeout)
+void RequestBroker::prepare_connection(const std::string& address, unsigned int timeout,
+                                       const CurveKeys& keys)
 {
+    if (keys.enabled()) {
+        keys.check();
+    }
     m_server_address = generate_server_address(address);
     m_timeout = timeout;
+    m_keys = keys;
     reset();
 }
 
@@ -68,6 +73,12 @@ void RequestBroker::reset()
     zmq::socket_t socket(m_context, zmq::socket_type::req);
     m_socket = std::move(socket);
     m_socket.set(zmq::sockopt::linger, 0);
+    if (m_keys.enabled()) {
+        m_socket.set(zmq::sockopt::curve_serverkey, m_keys.server_public_key);
+        m_socket.set(zmq::sockopt::curve_publickey, m_keys.client_public_key);
+        m_socket.set(zmq::sockopt::curve_secretkey, m_keys.client_secret_key);
+    }
+    m_handshakes.watch(m_socket, m_keys.enabled());
     m_socket.connect(m_server_address);
 }
 
@@ -128,6 +139,7 @@ void RequestBroker::wait_for_reply(const std::string& name)
             continue;
         }
         if (!readable) {
+            check_handshake(name);
             write_trace("send_request", "Timeout waiting for reply to request: " + name);
             throw TimeoutError("Timeout waiting for reply to request: " + name);
         }
@@ -145,6 +157,18 @@ void RequestBroker::wait_for_reply(const std::string& name)
         }
         return;
     }
+}
+
+// Read only once a wait ended without a reply, so replies that arrive cost nothing here.
+void RequestBroker::check_handshake(const std::string& name)
+{
+    const auto failure = m_handshakes.failure();
+    if (failure.empty()) {
+        return;
+    }
+    write_trace("send_request", "Handshake failed waiting for reply to request: " + name);
+    TAMSU_LOG(warning, failure);
+    throw HandshakeError(failure);
 }
 
 void RequestBroker::fetch_and_validate_reply(const std::string& name, Message& reply)

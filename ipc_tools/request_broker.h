@@ -1,6 +1,8 @@
 #pragma once
 
 #include "common/tracing/trace.h"
+#include "ipc_tools/curve_keys.h"
+#include "ipc_tools/handshake_monitor.h"
 #include "ipc_tools/message.h"
 
 #include <zmq.hpp>
@@ -35,6 +37,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The connection's handshakes fail: the server refused this client's key, or its key or security
+// mechanism does not match this client's. Retrying will not help.
+class HandshakeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // "num events: N. zmq::pollitem_t: socket[...], fd[...], events[...], revents[...]"
 std::string poll_result_as_string(int result, zmq_pollitem_t item);
 
@@ -51,16 +60,20 @@ public:
     // "ipc://..." unchanged, "host:port" -> "tcp://host:port", a bare port -> tcp on localhost.
     static std::string generate_server_address(std::string address);
 
-    // Stores the endpoint and the per-wait time-out (ms), then opens a fresh socket (reset).
-    void prepare_connection(const std::string& address, unsigned int timeout);
+    // Stores the endpoint, the per-wait time-out (ms) and the transport security, then opens a
+    // fresh socket (reset). Throws std::invalid_argument for keys that are set but malformed.
+    void prepare_connection(const std::string& address, unsigned int timeout,
+                            const CurveKeys& keys = {});
 
-    // Replaces the socket by a new one connected to the stored endpoint. A REQ socket whose
-    // request got no reply cannot send again until this is called. Throws zmq::error_t.
+    // Replaces the socket by a new one, with the stored keys, connected to the stored endpoint.
+    // A REQ socket whose request got no reply cannot send again until this is called. Throws
+    // zmq::error_t.
     void reset();
 
     // Sends `request` (consumed) and waits for its reply, at most four time-outs. Throws
-    // TimeoutError, BadReply, BadRequest, zmq::error_t or std::system_error; after a
-    // BAD_REQUEST or CLIENT_NOT_RECOGNISED reply, `reply` holds that reply.
+    // TimeoutError, HandshakeError (instead of TimeoutError when the handshakes failed),
+    // BadReply, BadRequest, zmq::error_t or std::system_error; after a BAD_REQUEST or
+    // CLIENT_NOT_RECOGNISED reply, `reply` holds that reply.
     void send_request(Message& request, Message& reply);
 
     // Sends HEARTBEAT_PING when nothing was sent for a second; throws InvalidResponse when the
@@ -75,11 +88,15 @@ public:
 private:
     void send(zmq::message_t& out);
     void wait_for_reply(const std::string& name);
+    // Throws HandshakeError when the handshakes with the server are failing.
+    void check_handshake(const std::string& name);
     void fetch_and_validate_reply(const std::string& name, Message& reply);
 
     zmq::context_t m_context;
+    HandshakeMonitor m_handshakes{m_context};
     zmq::socket_t m_socket;
     std::string m_server_address;
+    CurveKeys m_keys;
     unsigned int m_timeout = 0;
     std::chrono::steady_clock::time_point m_last_contact;
 };

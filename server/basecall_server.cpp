@@ -7,6 +7,7 @@
 #include "server/called_read.h"
 #include "server/catalogue.h"
 #include "server/lost_reads_log.h"
+#include "server/zap_handler.h"
 #include "vask/util/set_thread_name.h"
 
 #include <rapidjson/stringbuffer.h>
@@ -65,6 +66,7 @@ struct OutgoingRead {
 
 struct ClientState {
     std::string id;
+    std::string owner_key;          // the CURVE key that connected it; empty without CURVE
     std::string connection_string;  // as received, so tests can check what the client sent
     ipc_tools::ConnectionInfo info;
     std::uint32_t priority = 0;
@@ -140,6 +142,13 @@ Message finish_content(flatbuffers::FlatBufferBuilder& builder, tamsu_ipc::Messa
     return Message(builder);
 }
 
+// Under CURVE every message names the client key that sent it (see ZapHandler).
+std::string sender_key(const zmq::message_t& frame)
+{
+    const char* key = zmq_msg_gets(frame.handle(), "User-Id");
+    return key != nullptr ? key : "";
+}
+
 std::string random_nonce()
 {
     std::random_device device;
@@ -155,6 +164,7 @@ struct BasecallServer::Impl {
     ~Impl() { stop(); }
 
     void stop();
+    void enable_curve();
     void serve();
     void work();
     void receive_one();
@@ -185,6 +195,8 @@ struct BasecallServer::Impl {
     zmq::context_t context{1};
     zmq::socket_t socket{context, zmq::socket_type::router};
     std::vector<zmq::message_t> frames;  // of the request being served; kept to reuse
+    std::unique_ptr<ZapHandler> zap;     // with CURVE only
+    std::string sender;                  // client key of the request being served, under CURVE
     std::string bound_endpoint;
     const Clock::time_point started = Clock::now();
     const std::string nonce = random_nonce();
@@ -218,6 +230,7 @@ BasecallServer::Impl::Impl(ServerOptions server_options)
         , lost_reads_log(options.lost_reads_file)
 {
     socket.set(zmq::sockopt::linger, 0);
+    enable_curve();
     socket.bind(to_bind_endpoint(options.address));
     bound_endpoint = socket.get(zmq::sockopt::last_endpoint);
     const auto worker_count = std::max<std::size_t>(options.worker_threads, 1);
@@ -244,6 +257,17 @@ void BasecallServer::Impl::stop()
         }
         socket.close();
     });
+}
+
+void BasecallServer::Impl::enable_curve()
+{
+    if (options.curve.secret_key.empty()) {
+        return;
+    }
+    // Run whenever CURVE is on, also without an allow list: it names the sender of every message.
+    zap = std::make_unique<ZapHandler>(context, options.curve.allowed_client_keys);
+    socket.set(zmq::sockopt::curve_server, true);
+    socket.set(zmq::sockopt::curve_secretkey, options.curve.secret_key);
 }
 
 void BasecallServer::Impl::serve()
@@ -283,6 +307,9 @@ void BasecallServer::Impl::receive_one()
             payload_start = i + 1;
             break;
         }
+    }
+    if (zap) {
+        sender = sender_key(frames.back());
     }
     if (stay_silent()) {
         return;
@@ -386,7 +413,7 @@ Message BasecallServer::Impl::dispatch(const Message& request)
                      ipc_tools::message_type_as_string(type) + " needs a connection id");
     }
     const auto found = clients.find(data->connection_id()->string_view());
-    if (found == clients.end()) {
+    if (found == clients.end() || found->second->owner_key != sender) {
         return reply(MessageType::CLIENT_NOT_RECOGNISED);
     }
     auto& client = *found->second;
@@ -600,9 +627,8 @@ Message BasecallServer::Impl::get_state()
     json.StartArray();
     for (const auto& entry : clients) {
         const auto& client = *entry.second;
+        // No connection id: whoever can ask would be able to act as that client.
         json.StartObject();
-        json.Key("connection_id");
-        json.String(client.id.c_str());
         json.Key("client_name");
         json.String(client.info.m_client_name.c_str());
         json.Key("config");
@@ -683,6 +709,7 @@ Message BasecallServer::Impl::connect(const tamsu_ipc::SimpleRequestData& reques
     const auto& info = client->info;
     client->priority = request.value();
     client->connection_string = text;
+    client->owner_key = sender;
 
     if (std::find(loaded_configs.begin(), loaded_configs.end(), info.m_config_name) ==
         loaded_configs.end()) {
@@ -738,7 +765,7 @@ Message BasecallServer::Impl::raw_block(const tamsu_ipc::MessageData& data, Mess
         return reply(MessageType::BAD_REQUEST, 0, "Raw block without a connection id");
     }
     const auto found = clients.find(data.connection_id()->string_view());
-    if (found == clients.end()) {
+    if (found == clients.end() || found->second->owner_key != sender) {
         return reply(MessageType::CLIENT_NOT_RECOGNISED);
     }
     auto& client = *found->second;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,16 @@ struct FaultSettings {
     bool zero_work = false;
 };
 
+// CURVE transport security; off while secret_key is empty. Under CURVE a connection id is bound
+// to the client key that connected: requests naming it from another key get
+// CLIENT_NOT_RECOGNISED.
+struct CurveServerSettings {
+    std::string secret_key;  // the server's, 40 characters of Z85 text
+    // Public keys (Z85) of the clients admitted; empty: every client that completes the
+    // handshake, that is, that knows the server's public key.
+    std::set<std::string> allowed_client_keys;
+};
+
 struct ServerOptions {
     // A port ("5555", all interfaces), "host:port", or a full ZeroMQ endpoint ("ipc://path",
     // "tcp://127.0.0.1:*").
@@ -43,6 +54,7 @@ struct ServerOptions {
     FaultSettings faults;
     // When set, every read reported lost is appended to this file (see LostReadsLog).
     std::string lost_reads_file;
+    CurveServerSettings curve;
 };
 
 // Counters reported by GET_STATISTICS as stat_0 to stat_3, in this order.

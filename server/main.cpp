@@ -2,6 +2,7 @@
 // it forget its clients.
 
 #include "server/basecall_server.h"
+#include "server/curve_key_files.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -39,7 +40,21 @@ Options:
   --silent                     never answer any request
   --silent-requests N          leave the next N requests unanswered
   --zero-work                  skip calling: reads come back at once, empty
+
+Transport security:
+  --curve-keys PREFIX          serve over CURVE with the key pair in PREFIX.public and
+                               PREFIX.secret ("tamsu keygen PREFIX" makes one): traffic is
+                               encrypted, and clients need PREFIX.public as the server key
+  --curve-allow FILE           with --curve-keys: admit only the clients whose public key
+                               is in FILE (one a line); without it every client that knows
+                               the server's public key is admitted
 )";
+
+// Files named on the command line, read once the command line is known to be usable.
+struct CurveFiles {
+    std::string key_prefix;
+    std::string allow_list;
+};
 
 const char* required_value(const std::string& flag, const char* text)
 {
@@ -65,7 +80,8 @@ unsigned long parse_number(const std::string& flag, const char* text)
     return number;
 }
 
-reference_server::ServerOptions parse_arguments(int argc, char** argv, bool& help)
+reference_server::ServerOptions parse_arguments(int argc, char** argv, bool& help,
+                                                CurveFiles& curve)
 {
     reference_server::ServerOptions options;
     options.address.clear();
@@ -107,6 +123,12 @@ reference_server::ServerOptions parse_arguments(int argc, char** argv, bool& hel
             ++i;
         } else if (argument == "--zero-work") {
             faults.zero_work = true;
+        } else if (argument == "--curve-keys") {
+            curve.key_prefix = required_value(argument, next);
+            ++i;
+        } else if (argument == "--curve-allow") {
+            curve.allow_list = required_value(argument, next);
+            ++i;
         } else if (argument.rfind("--", 0) == 0) {
             throw std::invalid_argument("unknown option " + argument);
         } else if (options.address.empty()) {
@@ -118,7 +140,23 @@ reference_server::ServerOptions parse_arguments(int argc, char** argv, bool& hel
     if (options.address.empty()) {
         throw std::invalid_argument("no address given");
     }
+    if (!curve.allow_list.empty() && curve.key_prefix.empty()) {
+        throw std::invalid_argument("--curve-allow needs --curve-keys");
+    }
     return options;
+}
+
+void read_curve_files(const CurveFiles& files, reference_server::CurveServerSettings& curve)
+{
+    namespace key_files = reference_server::curve_key_files;
+    if (files.key_prefix.empty()) {
+        return;
+    }
+    curve.secret_key = key_files::read_pair(files.key_prefix).secret_key;
+    if (!files.allow_list.empty()) {
+        const auto keys = key_files::read_keys(files.allow_list);
+        curve.allowed_client_keys.insert(keys.begin(), keys.end());
+    }
 }
 
 }  // namespace
@@ -127,8 +165,9 @@ int main(int argc, char** argv)
 {
     reference_server::ServerOptions options;
     bool help = false;
+    CurveFiles curve;
     try {
-        options = parse_arguments(argc, argv, help);
+        options = parse_arguments(argc, argv, help, curve);
     } catch (const std::exception& error) {
         std::cerr << "tamsu_basecall_server: " << error.what() << "\n\n" << k_usage;
         return 2;
@@ -148,6 +187,7 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     try {
+        read_curve_files(curve, options.curve);
         reference_server::BasecallServer server(options);
         std::cout << "Listening on " << server.endpoint() << std::endl;
         int received = 0;

@@ -2,6 +2,7 @@
 
 #include "client/tamsu_client.h"
 #include "tools/basecall_command.h"
+#include "tools/keygen_command.h"
 #include "tools/query_command.h"
 #include "tools/simulate_command.h"
 #include "tools/usage_error.h"
@@ -20,6 +21,9 @@ const char* usage_of(const std::string& command)
     }
     if (command == "query") {
         return QueryCommand::usage();
+    }
+    if (command == "keygen") {
+        return KeygenCommand::usage();
     }
     return Application::usage();
 }
@@ -44,6 +48,7 @@ Commands:
   basecall INPUT    basecall the reads in INPUT and write FASTQ, a summary and SAM
   simulate          write synthetic raw reads to basecall
   query WHAT        ask a server for statistics, kits or its state
+  keygen PREFIX     make a key pair for CURVE transport security
 
 Run "tamsu COMMAND --help" for a command's options; "tamsu --version" for versions.
 )";
@@ -88,6 +93,9 @@ int Application::run_command(const std::string& command, const std::vector<std::
     }
     if (command == "query") {
         return QueryCommand::run(arguments, out, err);
+    }
+    if (command == "keygen") {
+        return KeygenCommand::run(arguments, out, err);
     }
     err << "tamsu: unknown command '" << command << "'\n\n" << usage();
     return 2;

@@ -46,6 +46,10 @@ Server and run:
   --state-data                 ask for state data
   --verbose                    let the library's log records through to standard error
 
+Transport security (with --server; see "tamsu keygen"):
+  --curve-server-key FILE      connect with CURVE: FILE holds the server's public key
+  --curve-keys PREFIX          this client's key pair, PREFIX.public and PREFIX.secret
+
 Barcoding:
   --barcode-kits "KIT ..."     barcode kits, separated by blanks
   --require-barcodes-both-ends

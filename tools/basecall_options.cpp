@@ -1,6 +1,7 @@
 #include "tools/basecall_options.h"
 
 #include "client/tamsu_client.h"
+#include "tools/security_options.h"
 #include "tools/usage_error.h"
 
 #include <limits>
@@ -85,6 +86,9 @@ std::vector<CommandLine::Option> BasecallOptions::command_line_options()
           "detect-mid-strand-adapter", "moves", "state-data", "verbose"}) {
         options.push_back({name, false});
     }
+    for (const auto& option : SecurityOptions::command_line_options()) {
+        options.push_back(option);
+    }
     return options;
 }
 
@@ -102,6 +106,7 @@ BasecallOptions BasecallOptions::from_command_line(const CommandLine& line)
     options.read_barcoding(line);
     options.read_lamp(line);
     options.read_connection(line);
+    options.security = SecurityOptions::from_command_line(line, !options.server.empty());
     return options;
 }
 
@@ -213,6 +218,10 @@ void BasecallOptions::add_output_calls(tamsu::TamsuClient& c, SetterCalls& calls
     }
     if (!name.empty()) {
         calls.emplace_back("set_name", [&] { return c.set_name(name); });
+    }
+    if (!security.server_public_key.empty()) {
+        calls.emplace_back("set_transport_security",
+                           [&] { return c.set_transport_security(security); });
     }
     if (!index.empty()) {
         calls.emplace_back("set_alignment_index_file", [&] {

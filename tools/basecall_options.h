@@ -2,6 +2,7 @@
 
 #include "client/read.h"
 #include "client/result.h"
+#include "client/transport_security.h"
 #include "tools/command_line.h"
 
 #include <functional>
@@ -59,6 +60,7 @@ struct BasecallOptions {
     bool moves = false;
     bool state_data = false;
     std::string name = "tamsu";
+    tamsu::TransportSecurity security;
 
     static std::vector<CommandLine::Option> command_line_options();
     // Throws UsageError for a missing input or a value out of range.

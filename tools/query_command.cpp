@@ -4,6 +4,7 @@
 #include "tools/command_line.h"
 #include "tools/embedded_server.h"
 #include "tools/query_formatter.h"
+#include "tools/security_options.h"
 #include "tools/usage_error.h"
 
 #include <boost/log/core/core.hpp>
@@ -30,31 +31,37 @@ Options:
                      inside this process and answers
   --timeout MS       wait for each reply (default 2000); a query gives up after four waits
   --verbose          let the library's log records through to standard error
+  --curve-server-key FILE
+                     with --server: connect with CURVE; FILE holds the server's public key
+  --curve-keys PREFIX
+                     this client's key pair, PREFIX.public and PREFIX.secret
 
 Exits with status 1, naming the result code, when the query fails.
 )";
 }
 
 bool QueryCommand::ask(const std::string& what, const std::string& address, unsigned int timeout,
-                       std::string& answer, std::string& failure)
+                       const tamsu::TransportSecurity& security, std::string& answer,
+                       std::string& failure)
 {
     tamsu::Result result = tamsu::Result::success;
     if (what == "statistics") {
         query::ServerStatistics stats;
-        result = query::get_server_statistics(stats, address, timeout);
+        result = query::get_server_statistics(stats, address, timeout, security);
         answer = QueryFormatter::statistics(stats);
     } else if (what == "barcode-kits") {
         std::vector<query::BarcodeKitDefinition> kits;
-        result = query::get_barcode_kits(kits, address, timeout);
+        result = query::get_barcode_kits(kits, address, timeout, security);
         answer = QueryFormatter::barcode_kits(kits);
     } else if (what == "lamp-kits") {
         std::vector<query::LampKitDefinition> kits;
-        result = query::get_lamp_kits(kits, address, timeout);
+        result = query::get_lamp_kits(kits, address, timeout, security);
         answer = QueryFormatter::lamp_kits(kits);
     } else {
         std::string json;
-        result = what == "server-info" ? query::get_server_information(json, address, timeout)
-                                       : query::get_server_internal_state(json, address, timeout);
+        result = what == "server-info"
+                         ? query::get_server_information(json, address, timeout, security)
+                         : query::get_server_internal_state(json, address, timeout, security);
         answer = QueryFormatter::json(json);
     }
     failure = tamsu::to_string(result);
@@ -64,7 +71,9 @@ bool QueryCommand::ask(const std::string& what, const std::string& address, unsi
 int QueryCommand::run(const std::vector<std::string>& arguments, std::ostream& out,
                       std::ostream& err)
 {
-    CommandLine line({{"server", true}, {"timeout", true}, {"verbose", false}}, 1);
+    auto options = SecurityOptions::command_line_options();
+    options.insert(options.end(), {{"server", true}, {"timeout", true}, {"verbose", false}});
+    CommandLine line(options, 1);
     line.parse(arguments);
     if (line.help_requested()) {
         out << usage();
@@ -79,6 +88,7 @@ int QueryCommand::run(const std::vector<std::string>& arguments, std::ostream& o
         throw UsageError("unknown query '" + what + "'");
     }
     const auto timeout = static_cast<unsigned int>(line.number("timeout", 2000, 0xffffffffUL));
+    const auto security = SecurityOptions::from_command_line(line, line.has("server"));
     boost::log::core::get()->set_logging_enabled(line.has("verbose"));
     std::unique_ptr<EmbeddedServer> embedded;
     auto address = line.text("server");
@@ -88,7 +98,7 @@ int QueryCommand::run(const std::vector<std::string>& arguments, std::ostream& o
     }
     std::string answer;
     std::string failure;
-    if (!ask(what, address, timeout, answer, failure)) {
+    if (!ask(what, address, timeout, security, answer, failure)) {
         err << "tamsu query: " << what << " failed: " << failure << "\n";
         return 1;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "client/transport_security.h"
+
 #include <ostream>
 #include <string>
 #include <vector>
@@ -15,7 +17,8 @@ public:
 private:
     // The answer's text, or false with the result code in `failure`.
     static bool ask(const std::string& what, const std::string& address, unsigned int timeout,
-                    std::string& answer, std::string& failure);
+                    const tamsu::TransportSecurity& security, std::string& answer,
+                    std::string& failure);
 };
 
 }  // namespace tamsu_cli

@@ -444,6 +444,7 @@ public:
     {
     }
     void set_connection_params(const std::string&, unsigned int) override {}
+    void set_curve_keys(const ipc_tools::CurveKeys&) override {}
     RequestBrokerAdapter* establish_server_connection(const ipc_tools::ConnectionInfo&,
                                                       std::uint32_t) override
     {

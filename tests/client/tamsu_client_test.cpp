@@ -215,6 +215,7 @@ TEST_F(TamsuClientTest, SettersAreRefusedWhileConnectedAndKeepTheirValues)
     EXPECT_EQ(client.set_name("after"), Result::already_connected);
     EXPECT_EQ(client.set_timeout(1), Result::already_connected);
     EXPECT_EQ(client.set_lamp_kit("TOY-LAMP"), Result::already_connected);
+    EXPECT_EQ(client.set_transport_security({"key", "key", "key"}), Result::already_connected);
     EXPECT_EQ(client.set_state_change_handler([](auto, auto, auto) {}), Result::already_connected);
     EXPECT_EQ(client.connect(), Result::already_connected);
 

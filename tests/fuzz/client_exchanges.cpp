@@ -59,8 +59,10 @@ void name_barcodes(const std::vector<sq::LampKitDefinition>& kits)
     }
 }
 
-template <typename Kit, typename Query>
-void query_kits(Query query, const std::string& address)
+// The query's type picks the overload without transport security.
+template <typename Kit>
+void query_kits(tamsu::Result (*query)(std::vector<Kit>&, std::string, unsigned int),
+                const std::string& address)
 {
     std::vector<Kit> kits;
     const auto result = query(kits, address, k_reply_timeout);

@@ -22,6 +22,7 @@ using reference_server::FaultSettings;
 using reference_server::ServerOptions;
 using reference_server::ToyCaller;
 using testing::HasSubstr;
+using testing::Not;
 
 class TempDir {
 public:
@@ -320,6 +321,52 @@ TEST_F(ServerTest, RequestsNamingAnUnknownClientAreNotRecognised)
     EXPECT_EQ(client().simple(MessageType::HEARTBEAT_PING, id).get_type(),
               MessageType::CLIENT_NOT_RECOGNISED);
     EXPECT_EQ(server().client_count(), 0u);
+}
+
+// A client's keys for a server with `server_public_key`: a fresh pair of its own.
+ipc_tools::CurveKeys new_client_keys(const std::string& server_public_key)
+{
+    char public_key[41] = {};
+    char secret_key[41] = {};
+    EXPECT_EQ(zmq_curve_keypair(public_key, secret_key), 0);
+    return {server_public_key, public_key, secret_key};
+}
+
+// Under CURVE a connection id answers only the client key that connected it: another admitted
+// client that learns it cannot pull the reads, pass blocks or disconnect the client.
+TEST(CurveServerTest, ConnectionIdsAnswerOnlyTheKeyThatConnected)
+{
+    char server_public_key[41] = {};
+    ServerOptions options;
+    options.curve.secret_key.resize(41);
+    ASSERT_EQ(zmq_curve_keypair(server_public_key, options.curve.secret_key.data()), 0);
+    options.curve.secret_key.resize(40);
+    const auto alice_keys = new_client_keys(server_public_key);
+    const auto mallory_keys = new_client_keys(server_public_key);
+    options.curve.allowed_client_keys = {alice_keys.client_public_key,
+                                         mallory_keys.client_public_key};
+    BasecallServer server(options);
+    TestClient alice(server.endpoint(), alice_keys);
+    TestClient mallory(server.endpoint(), mallory_keys);
+    ASSERT_EQ(alice.simple(MessageType::LOAD_CONFIG, "", 0, "toy_flipflop_fast").get_type(),
+              MessageType::SUCCESS);
+    const auto id = reply_text(
+            alice.simple(MessageType::CONNECT, "", 0, connection_string("toy_flipflop_fast")));
+    ASSERT_FALSE(id.empty());
+    const auto samples = make_samples(1000, 3);
+    ASSERT_EQ(send_read(alice, id, 1, samples, {1000}, "r"),
+              std::vector<MessageType>{MessageType::RAW_BLOCK_ACCEPTED});
+
+    for (const auto type : {MessageType::HEARTBEAT_PING, MessageType::GET_FIRST_CALLED_BLOCK,
+                            MessageType::DISCONNECT}) {
+        EXPECT_EQ(mallory.simple(type, id).get_type(), MessageType::CLIENT_NOT_RECOGNISED)
+                << ipc_tools::message_type_as_string(type);
+    }
+    EXPECT_EQ(mallory.exchange(raw_block(id, MessageType::PASS_FIRST_RAW_BLOCK, 2, 0, 1, 10,
+                                         make_samples(10, 1), "m"))
+                      .get_type(),
+              MessageType::CLIENT_NOT_RECOGNISED);
+    EXPECT_EQ(fetch_read(alice, id).blocks.size(), 1u);
 }
 
 TEST_F(ServerTest, ForgottenClientsAreNotRecognised)
@@ -811,8 +858,9 @@ TEST_F(ServerTest, StatisticsAndStateDescribeTheServer)
     const auto& information = json["ServerInformation"];
     EXPECT_EQ(std::string(information["endpoint"].GetString()), server().endpoint());
     EXPECT_EQ(information["connected_clients"].GetUint(), 1u);
+    // Whoever may ask must not learn an id to act as the client with.
+    EXPECT_THAT(reply_text(state), Not(HasSubstr(id)));
     const auto& entry = json["Clients"][0];
-    EXPECT_EQ(std::string(entry["connection_id"].GetString()), id);
     EXPECT_EQ(std::string(entry["connection_string"].GetString()), text);
     EXPECT_EQ(entry["priority"].GetUint(), 2u);
     EXPECT_EQ(entry["timeout_interval"].GetUint(), 15000u);

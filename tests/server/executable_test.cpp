@@ -86,7 +86,8 @@ TEST(ExecutableTest, BadArgumentsFailWithUsage)
                                                {"--threads"},
                                                {"--load-delay", "soon", "5555"},
                                                {"--bogus", "5555"},
-                                               {"5555", "--lost-reads-file"}}) {
+                                               {"5555", "--lost-reads-file"},
+                                               {"--curve-allow", "clients", "5555"}}) {
         ServerProcess process(arguments);
         EXPECT_EQ(process.stop(0), 2);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ipc_tools/curve_keys.h"
 #include "ipc_tools/message.h"
 
 #include <zmq.hpp>
@@ -15,13 +16,18 @@ namespace server_test {
 using ipc_tools::Message;
 using ipc_tools::MessageType;
 
-// A plain REQ socket; a request that gets no answer leaves it unusable, so tests that expect
-// silence use a fresh client afterwards.
+// A plain REQ socket, or a CURVE one with `keys`; a request that gets no answer leaves it
+// unusable, so tests that expect silence use a fresh client afterwards.
 class TestClient {
 public:
-    explicit TestClient(const std::string& endpoint)
+    explicit TestClient(const std::string& endpoint, const ipc_tools::CurveKeys& keys = {})
     {
         m_socket.set(zmq::sockopt::linger, 0);
+        if (keys.enabled()) {
+            m_socket.set(zmq::sockopt::curve_serverkey, keys.server_public_key);
+            m_socket.set(zmq::sockopt::curve_publickey, keys.client_public_key);
+            m_socket.set(zmq::sockopt::curve_secretkey, keys.client_secret_key);
+        }
         m_socket.connect(endpoint);
     }
 

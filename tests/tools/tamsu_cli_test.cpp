@@ -297,6 +297,41 @@ TEST_F(TamsuCliTest, ReadsFromStandardInputThroughAServerProcess)
     EXPECT_EQ(server.stop(SIGTERM), 0);
 }
 
+// The files keygen writes are what the server's and the client's CURVE flags take.
+TEST_F(TamsuCliTest, KeygenPairsServeAndConnectOverCurve)
+{
+    for (const char* prefix : {"server", "client"}) {
+        const auto made = tamsu({"keygen", prefix});
+        ASSERT_EQ(made.exit_code, 0) << made.err;
+    }
+    const auto permissions = std::filesystem::status(file("client.secret")).permissions();
+    EXPECT_EQ(permissions & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const auto secret = slurp(file("client.secret"));
+    const auto again = tamsu({"keygen", "client"});
+    EXPECT_EQ(again.exit_code, 1);
+    EXPECT_THAT(again.err, HasSubstr("client.secret: exists already"));
+    EXPECT_EQ(slurp(file("client.secret")), secret);
+
+    const auto input = write_input("reads.tsv", 10, 3);
+    tamsu_test::ServerProcess server({"--curve-keys", file("server"), "--curve-allow",
+                                      file("client.public"), "ipc://" + file("curve")});
+    const auto endpoint = server.wait_for_endpoint();
+    ASSERT_FALSE(endpoint.empty());
+    const auto result = tamsu({"basecall", "reads.tsv", "--server", endpoint, "--output-dir", "out",
+                               "--curve-server-key", "server.public", "--curve-keys", "client"});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(parse_fastq(slurp(file("out/reads.fastq"))).size(), input.size() - 3);
+    const auto plain = tamsu({"query", "statistics", "--server", endpoint, "--timeout", "250"});
+    EXPECT_EQ(plain.exit_code, 1);
+    EXPECT_THAT(plain.err, HasSubstr("statistics failed: failed"));
+    const auto stats = tamsu({"query", "statistics", "--server", endpoint, "--curve-server-key",
+                              "server.public", "--curve-keys", "client"});
+    ASSERT_EQ(stats.exit_code, 0) << stats.err;
+    EXPECT_THAT(stats.out, HasSubstr("stat_0  " + std::to_string(input.size() - 3) + "\n"));
+    EXPECT_EQ(server.stop(SIGTERM), 0);
+}
+
 TEST_F(TamsuCliTest, BarcodingOptionsReachTheServer)
 {
     write_input("reads.tsv", 20, 3);
@@ -426,7 +461,8 @@ TEST_F(TamsuCliTest, HelpOnEveryCommandAndUsageErrorsExitTwo)
     for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--help"},
                                                       {"basecall", "--help"},
                                                       {"simulate", "-h"},
-                                                      {"query", "--help"}}) {
+                                                      {"query", "--help"},
+                                                      {"keygen", "--help"}}) {
         const auto result = tamsu(arguments);
         EXPECT_EQ(result.exit_code, 0) << arguments[0];
         EXPECT_THAT(result.out, StartsWith("Usage: tamsu")) << arguments[0];
@@ -439,7 +475,10 @@ TEST_F(TamsuCliTest, HelpOnEveryCommandAndUsageErrorsExitTwo)
           {"basecall"},
           {"basecall", "in", "--frob"},
           {"simulate", "--count", "many"},
-          {"simulate", "--min-length", "9", "--max-length", "3"}}) {
+          {"simulate", "--min-length", "9", "--max-length", "3"},
+          {"keygen"},
+          {"query", "statistics", "--server", "5555", "--curve-keys", "client"},
+          {"basecall", "in", "--curve-server-key", "server.public", "--curve-keys", "client"}}) {
         const auto result = tamsu(arguments);
         EXPECT_EQ(result.exit_code, 2) << testing::PrintToString(arguments);
         EXPECT_THAT(result.err, HasSubstr("Usage: tamsu")) << testing::PrintToString(arguments);
