@@ -2,6 +2,7 @@
 // it forget its clients.
 
 #include "server/basecall_server.h"
+#include "server/bind_address.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -16,14 +17,24 @@ namespace {
 
 const char* const k_usage = R"(Usage: tamsu_basecall_server [options] ADDRESS
 
-Runs the reference basecall server at ADDRESS until SIGINT or SIGTERM. ADDRESS is a port
-(all interfaces), HOST:PORT, or a ZeroMQ endpoint such as ipc:///tmp/server or
-tcp://127.0.0.1:* (wildcard port). On start the bound endpoint is printed as one line:
-"Listening on ENDPOINT". SIGHUP makes the server forget every connected client: their
-later requests are answered CLIENT_NOT_RECOGNISED.
+Runs the reference basecall server at ADDRESS until SIGINT or SIGTERM. ADDRESS is one of
+  PORT                         the loopback interface only (every interface with --bind-all)
+  HOST:PORT, tcp://HOST:PORT   HOST is localhost, an IP address or an interface name, and
+                               * or 0.0.0.0 for every interface; PORT 0 or * is any free port
+  ipc://PATH                   a local socket, refused while another server serves PATH;
+                               other ZeroMQ endpoints are bound as given
+The server has no authentication: serving every interface lets anyone who can reach the
+port use it, and prints a warning to standard error. On start the bound endpoint is printed
+as one line: "Listening on ENDPOINT" (which is accepted back as ADDRESS). SIGHUP makes the
+server forget every connected client: their later requests are answered
+CLIENT_NOT_RECOGNISED. So is a client that sent nothing for its connection time-out (at
+least 3 seconds), and its reads are dropped.
 
 Options:
   --help                       show this text and exit
+  --bind-all                   a bare PORT serves every interface
+  --max-clients N              refuse CONNECT while N clients are connected (default 1000,
+                               0: no limit)
   --threads N                  worker threads that call reads (default 2)
   --load-delay MS              answer LOADING to load requests for MS milliseconds
   --call-delay MS              a read is ready MS milliseconds after its last block
@@ -80,6 +91,11 @@ reference_server::ServerOptions parse_arguments(int argc, char** argv, bool& hel
         if (argument == "--threads") {
             options.worker_threads = parse_number(argument, next);
             ++i;
+        } else if (argument == "--bind-all") {
+            options.bind_all = true;
+        } else if (argument == "--max-clients") {
+            options.max_clients = parse_number(argument, next);
+            ++i;
         } else if (argument == "--load-delay") {
             faults.load_delay = std::chrono::milliseconds(parse_number(argument, next));
             ++i;
@@ -118,7 +134,19 @@ reference_server::ServerOptions parse_arguments(int argc, char** argv, bool& hel
     if (options.address.empty()) {
         throw std::invalid_argument("no address given");
     }
+    reference_server::to_bind_endpoint(options.address, options.bind_all);  // throws when unusable
     return options;
+}
+
+// Serving every interface without CURVE lets anyone who can reach the port use the server.
+void warn_if_exposed(const std::string& endpoint)
+{
+    if (reference_server::serves_all_interfaces(endpoint)) {
+        std::cerr << "tamsu_basecall_server: warning: serving every interface at " << endpoint
+                  << " without authentication or encryption; any host that can reach this port "
+                     "can use the server"
+                  << std::endl;
+    }
 }
 
 }  // namespace
@@ -149,6 +177,7 @@ int main(int argc, char** argv)
 
     try {
         reference_server::BasecallServer server(options);
+        warn_if_exposed(server.endpoint());
         std::cout << "Listening on " << server.endpoint() << std::endl;
         int received = 0;
         while (sigwait(&signals, &received) == 0 && received == SIGHUP) {
