@@ -4,8 +4,10 @@
 #include "ipc_tools/connection_info.h"
 #include "ipc_tools/message.h"
 #include "ipc_tools/protocol_version.h"
+#include "server/bind_address.h"
 #include "server/called_read.h"
 #include "server/catalogue.h"
+#include "server/client_registry.h"
 #include "server/lost_reads_log.h"
 #include "server/zap_handler.h"
 #include "vask/util/set_thread_name.h"
@@ -15,14 +17,16 @@
 
 #include <zmq.hpp>
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
-#include <numeric>
 #include <random>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -37,71 +41,15 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* k_server_version = "0.1.0";
 constexpr std::size_t k_max_reserved_samples = std::size_t{1} << 24;
-
-// A read whose raw blocks are still arriving.
-struct IncomingRead {
-    std::uint32_t read_tag = 0;
-    std::string read_id;
-    std::uint32_t num_blocks = 0;
-    std::uint32_t next_block = 0;
-    std::uint32_t duration = 0;
-    float daq_offset = 0.0f;
-    float daq_scaling = 0.0f;
-    boost::optional<ScalingOverride> scaling_override;
-    std::vector<std::int16_t> samples;  // empty when calling is switched off
-    std::vector<std::uint32_t> block_samples;
-
-    std::uint32_t sample_total() const
-    {
-        return std::accumulate(block_samples.begin(), block_samples.end(), std::uint32_t{0});
-    }
-};
-
-// A called read whose first block has gone out and whose further blocks are being fetched.
-struct OutgoingRead {
-    std::shared_ptr<CompletedRead> read;
-    std::uint32_t next_block = 1;
-    std::uint32_t flags = 0;
-};
-
-struct ClientState {
-    std::string id;
-    std::string owner_key;          // the CURVE key that connected it; empty without CURVE
-    std::string connection_string;  // as received, so tests can check what the client sent
-    ipc_tools::ConnectionInfo info;
-    std::uint32_t priority = 0;
-    const ConfigDefinition* config = nullptr;
-    std::vector<const BarcodeKit*> kits;
-    const LampKit* lamp = nullptr;
-    bool trim_barcodes = false;
-    std::shared_ptr<const AlignmentIndex> index;
-    std::shared_ptr<const BedFile> bed;
-
-    std::map<std::uint32_t, IncomingRead> receiving;
-    std::map<std::uint64_t, std::string> calling;  // job number -> read id
-    std::vector<std::shared_ptr<CompletedRead>> completed;
-    std::map<std::uint32_t, OutgoingRead> sending;
-    std::vector<std::string> lost;  // ids of reads dropped since the last loss report
-    bool pick_newest = true;        // alternates, so that reads come back out of order
-    std::uint32_t reads_returned = 0;
-
-    std::size_t reads_in_flight() const
-    {
-        return receiving.size() + calling.size() + completed.size() + sending.size();
-    }
-};
+// How often idle clients are looked for; they expire at most this late.
+constexpr auto k_expiry_interval = std::chrono::milliseconds(250);
 
 // Everything a worker needs to call one read, copied so that it does not touch client state.
 struct CallJob {
     std::string client_id;
     std::uint64_t number = 0;  // tells the job's read apart once its client dropped it
     IncomingRead read;
-    const ConfigDefinition* config = nullptr;
-    std::vector<const BarcodeKit*> kits;
-    const LampKit* lamp = nullptr;
-    bool trim_barcodes = false;
-    std::shared_ptr<const AlignmentIndex> index;
-    std::shared_ptr<const BedFile> bed;
+    CallSettings call;
     Clock::time_point received_at;
     std::chrono::milliseconds call_time{0};
 };
@@ -168,6 +116,7 @@ struct BasecallServer::Impl {
     void serve();
     void work();
     void receive_one();
+    void expire_idle_clients(Clock::time_point now);
     bool stay_silent();
     boost::optional<Message> handle(zmq::message_t& payload);
     Message dispatch(const Message& request);
@@ -184,7 +133,7 @@ struct BasecallServer::Impl {
     Message get_statistics();
     Message get_state();
     Message connect(const tamsu_ipc::SimpleRequestData& request);
-    Message raw_block(const tamsu_ipc::MessageData& data, MessageType type);
+    Message raw_block(const tamsu_ipc::MessageData& data, MessageType type, ClientState* sender);
     Message first_called_block(ClientState& client, std::uint32_t flags);
     Message next_called_block(ClientState& client, std::uint32_t tag);
     void report_lost_reads(ClientState& client);
@@ -196,7 +145,7 @@ struct BasecallServer::Impl {
     zmq::socket_t socket{context, zmq::socket_type::router};
     std::vector<zmq::message_t> frames;  // of the request being served; kept to reuse
     std::unique_ptr<ZapHandler> zap;     // with CURVE only
-    std::string sender;                  // client key of the request being served, under CURVE
+    std::string request_key;             // client key of the request being served, under CURVE
     std::string bound_endpoint;
     const Clock::time_point started = Clock::now();
     const std::string nonce = random_nonce();
@@ -208,8 +157,7 @@ struct BasecallServer::Impl {
     std::map<std::string, std::shared_ptr<const AlignmentIndex>> indices;
     std::map<std::string, std::shared_ptr<const BedFile>> bed_files;
     std::map<std::pair<MessageType, std::string>, Clock::time_point> pending_loads;
-    // Looked up by the connection id of every request, without copying it.
-    std::map<std::string, std::shared_ptr<ClientState>, std::less<>> clients;
+    ClientRegistry clients;
     std::uint64_t next_client_number = 1;
     std::uint64_t next_job_number = 1;
     LostReadsLog lost_reads_log;
@@ -227,11 +175,17 @@ struct BasecallServer::Impl {
 BasecallServer::Impl::Impl(ServerOptions server_options)
         : options(std::move(server_options))
         , faults(options.faults)
+        , clients(options.max_clients)
         , lost_reads_log(options.lost_reads_file)
 {
     socket.set(zmq::sockopt::linger, 0);
     enable_curve();
-    socket.bind(to_bind_endpoint(options.address));
+    // Larger messages are refused by ZeroMQ as they arrive, before anything is allocated for
+    // them, and their sender is disconnected.
+    socket.set(zmq::sockopt::maxmsgsize, static_cast<std::int64_t>(k_max_message_bytes));
+    const auto endpoint = to_bind_endpoint(options.address, options.bind_all);
+    check_ipc_path_unclaimed(endpoint);
+    socket.bind(endpoint);
     bound_endpoint = socket.get(zmq::sockopt::last_endpoint);
     const auto worker_count = std::max<std::size_t>(options.worker_threads, 1);
     for (std::size_t i = 0; i < worker_count; ++i) {
@@ -276,13 +230,39 @@ void BasecallServer::Impl::serve()
     // A blocking receive costs fewer system calls per request than polling first; the short
     // time-out is what lets stop() be noticed promptly.
     socket.set(zmq::sockopt::rcvtimeo, 50);
+    auto next_expiry = Clock::now() + k_expiry_interval;
     while (!stop_serving) {
         try {
             receive_one();
         } catch (const std::exception& error) {
             TAMSU_LOG(error, "basecall server: " << error.what());
         }
+        const auto now = Clock::now();
+        if (now >= next_expiry) {
+            std::lock_guard<std::mutex> lock(mutex);
+            expire_idle_clients(now);
+            next_expiry = now + k_expiry_interval;
+        }
     }
+}
+
+// Called with the state lock held. Reads of expired clients still waiting for a worker are
+// dropped too; those being called are dropped when they complete.
+void BasecallServer::Impl::expire_idle_clients(Clock::time_point now)
+{
+    const auto expired = clients.expire(now);
+    if (expired.empty()) {
+        return;
+    }
+    TAMSU_LOG(info, expired.size() << " idle client(s) expired");
+    const std::set<std::string> gone(expired.begin(), expired.end());
+    jobs.erase(
+            std::remove_if(jobs.begin(), jobs.end(),
+                           [&gone](const CallJob& job) { return gone.count(job.client_id) > 0; }),
+            jobs.end());
+    // Their state lay scattered over the heap between live allocations: without a trim the
+    // process would keep its peak size although the memory is free.
+    malloc_trim(0);
 }
 
 void BasecallServer::Impl::receive_one()
@@ -309,7 +289,7 @@ void BasecallServer::Impl::receive_one()
         }
     }
     if (zap) {
-        sender = sender_key(frames.back());
+        request_key = sender_key(frames.back());
     }
     if (stay_silent()) {
         return;
@@ -368,11 +348,15 @@ Message BasecallServer::Impl::dispatch(const Message& request)
 {
     const auto type = request.get_type();
     const auto* data = request.get_message_data();
+    // Any request naming a client keeps it registered.
+    ClientState* client = nullptr;
     if (data->connection_id() != nullptr) {
-        lost_reads_log.request_from(data->connection_id()->string_view());
+        const auto id = data->connection_id()->string_view();
+        lost_reads_log.request_from(id);
+        client = clients.touch(id, request_key, Clock::now());
     }
     if (type == MessageType::PASS_FIRST_RAW_BLOCK || type == MessageType::PASS_NEXT_RAW_BLOCK) {
-        return raw_block(*data, type);
+        return raw_block(*data, type, client);
     }
     const auto* simple = data->content_as_SimpleRequestData();
     if (simple == nullptr) {
@@ -412,22 +396,20 @@ Message BasecallServer::Impl::dispatch(const Message& request)
         return reply(MessageType::BAD_REQUEST, 0,
                      ipc_tools::message_type_as_string(type) + " needs a connection id");
     }
-    const auto found = clients.find(data->connection_id()->string_view());
-    if (found == clients.end() || found->second->owner_key != sender) {
+    if (client == nullptr) {
         return reply(MessageType::CLIENT_NOT_RECOGNISED);
     }
-    auto& client = *found->second;
     switch (type) {
     case MessageType::HEARTBEAT_PING:
         return reply(MessageType::HEARTBEAT_ECHO);
     case MessageType::DISCONNECT:
-        TAMSU_LOG(info, "client " << client.id << " disconnected");
-        clients.erase(found);
+        TAMSU_LOG(info, "client " << client->id << " disconnected");
+        clients.remove(data->connection_id()->string_view());
         return reply(MessageType::DISCONNECTED);
     case MessageType::GET_FIRST_CALLED_BLOCK:
-        return first_called_block(client, simple->value());
+        return first_called_block(*client, simple->value());
     case MessageType::GET_NEXT_CALLED_BLOCK:
-        return next_called_block(client, simple->value());
+        return next_called_block(*client, simple->value());
     default:
         return reply(MessageType::BAD_REQUEST, 0,
                      "Unsupported request: " + ipc_tools::message_type_as_string(type));
@@ -586,12 +568,11 @@ Message BasecallServer::Impl::get_statistics()
 {
     flatbuffers::FlatBufferBuilder builder;
     std::vector<flatbuffers::Offset<tamsu_ipc::ClientStatsData>> entries;
-    for (const auto& entry : clients) {
-        const auto& client = *entry.second;
+    clients.for_each([&](const ClientState& client) {
         entries.push_back(tamsu_ipc::CreateClientStatsData(
                 builder, static_cast<std::uint32_t>(client.reads_in_flight()),
                 client.reads_returned));
-    }
+    });
     const auto stats = tamsu_ipc::CreateServerStats(
             builder, counters.reads_received, counters.reads_called, counters.samples_called,
             counters.bases_called, builder.CreateVector(entries));
@@ -625,8 +606,7 @@ Message BasecallServer::Impl::get_state()
 
     json.Key("Clients");
     json.StartArray();
-    for (const auto& entry : clients) {
-        const auto& client = *entry.second;
+    clients.for_each([&json](const ClientState& client) {
         // No connection id: whoever can ask would be able to act as that client.
         json.StartObject();
         json.Key("client_name");
@@ -650,7 +630,7 @@ Message BasecallServer::Impl::get_state()
         json.Key("reads_returned");
         json.Uint(client.reads_returned);
         json.EndObject();
-    }
+    });
     json.EndArray();
 
     auto write_names = [&json](const char* key, const auto& names) {
@@ -692,6 +672,17 @@ Message BasecallServer::Impl::get_state()
 
 Message BasecallServer::Impl::connect(const tamsu_ipc::SimpleRequestData& request)
 {
+    if (clients.full()) {
+        expire_idle_clients(Clock::now());  // room left by clients already gone
+    }
+    // BAD_REQUEST is the one refusal a client reports with its text and does not retry:
+    // CLIENT_NOT_RECOGNISED makes it reconnect at once, the others name what it asked for.
+    if (clients.full()) {
+        return reply(MessageType::BAD_REQUEST, 0,
+                     "The server serves at most " + std::to_string(clients.max_clients()) +
+                             " clients at once and has that many; try again when one has "
+                             "disconnected");
+    }
     const std::string text = request.text() != nullptr ? request.text()->str() : std::string();
     std::string error;
     std::pair<bool, ipc_tools::ConnectionInfo> parsed;
@@ -704,33 +695,33 @@ Message BasecallServer::Impl::connect(const tamsu_ipc::SimpleRequestData& reques
     if (!parsed.first) {
         return reply(MessageType::BAD_REQUEST, 0, "Invalid connection string: " + error);
     }
-    auto client = std::make_shared<ClientState>();
-    client->info = std::move(parsed.second);
-    const auto& info = client->info;
-    client->priority = request.value();
-    client->connection_string = text;
-    client->owner_key = sender;
+    ClientState client;
+    client.info = std::move(parsed.second);
+    const auto& info = client.info;
+    client.priority = request.value();
+    client.connection_string = text;
+    client.owner_key = request_key;
 
     if (std::find(loaded_configs.begin(), loaded_configs.end(), info.m_config_name) ==
         loaded_configs.end()) {
         return reply(MessageType::INVALID_CONFIG);
     }
-    client->config = find_config(info.m_config_name);
+    client.call.config = find_config(info.m_config_name);
     for (const auto& name : split_kits(info.m_barcode_kits)) {
         const auto* kit = find_barcode_kit(name);
         if (kit == nullptr) {
             return reply(MessageType::INVALID_BARCODE_KIT, 0, "Unknown barcode kit: " + name);
         }
-        client->kits.push_back(kit);
+        client.call.kits.push_back(kit);
     }
     const auto& lamp_kit = info.m_barcoding_options.m_lamp_kit;
     if (lamp_kit && !lamp_kit->empty()) {
-        client->lamp = find_lamp_kit(*lamp_kit);
-        if (client->lamp == nullptr) {
+        client.call.lamp = find_lamp_kit(*lamp_kit);
+        if (client.call.lamp == nullptr) {
             return reply(MessageType::INVALID_BARCODE_KIT, 0, "Unknown lamp kit: " + *lamp_kit);
         }
     }
-    client->trim_barcodes = info.m_barcoding_options.m_trim_barcodes.value_or(false);
+    client.call.trim_barcodes = info.m_barcoding_options.m_trim_barcodes.value_or(false);
     if (!info.m_alignment_index.empty()) {
         const auto found = indices.find(info.m_alignment_index);
         if (found == indices.end()) {
@@ -739,23 +730,25 @@ Message BasecallServer::Impl::connect(const tamsu_ipc::SimpleRequestData& reques
         if (found->second->sequences.empty()) {
             return reply(MessageType::INDEX_NO_SEQ);
         }
-        client->index = found->second;
+        client.call.index = found->second;
     }
     if (!info.m_bed_file.empty()) {
         const auto found = bed_files.find(info.m_bed_file);
         if (found == bed_files.end()) {
             return reply(MessageType::INVALID_BED);
         }
-        client->bed = found->second;
+        client.call.bed = found->second;
     }
     // The nonce keeps ids of different server runs apart.
-    client->id = "client-" + std::to_string(next_client_number++) + "-" + nonce;
-    clients[client->id] = client;
-    TAMSU_LOG(info, "client '" << info.m_client_name << "' connected as " << client->id);
-    return reply(MessageType::CONNECTED, 0, client->id);
+    client.id = "client-" + std::to_string(next_client_number++) + "-" + nonce;
+    TAMSU_LOG(info, "client '" << info.m_client_name << "' connected as " << client.id);
+    auto connected = reply(MessageType::CONNECTED, 0, client.id);
+    clients.add(std::move(client), Clock::now());
+    return connected;
 }
 
-Message BasecallServer::Impl::raw_block(const tamsu_ipc::MessageData& data, MessageType type)
+Message BasecallServer::Impl::raw_block(const tamsu_ipc::MessageData& data, MessageType type,
+                                        ClientState* sender)
 {
     const auto* block = data.content_as_ReadBlockData();
     if (block == nullptr) {
@@ -764,11 +757,10 @@ Message BasecallServer::Impl::raw_block(const tamsu_ipc::MessageData& data, Mess
     if (data.connection_id() == nullptr || data.connection_id()->size() == 0) {
         return reply(MessageType::BAD_REQUEST, 0, "Raw block without a connection id");
     }
-    const auto found = clients.find(data.connection_id()->string_view());
-    if (found == clients.end() || found->second->owner_key != sender) {
+    if (sender == nullptr) {
         return reply(MessageType::CLIENT_NOT_RECOGNISED);
     }
-    auto& client = *found->second;
+    auto& client = *sender;
     const auto tag = block->read_tag();
     const auto sample_count = block->raw_data() != nullptr ? block->raw_data()->size() : 0;
 
@@ -837,19 +829,14 @@ void BasecallServer::Impl::finish_receiving(ClientState& client, IncomingRead re
     CallJob job;
     job.client_id = client.id;
     job.number = next_job_number++;
-    job.config = client.config;
-    job.kits = client.kits;
-    job.lamp = client.lamp;
-    job.trim_barcodes = client.trim_barcodes;
-    job.index = client.index;
-    job.bed = client.bed;
+    job.call = client.call;
     job.received_at = Clock::now();
     job.call_time = faults.call_time;
     client.calling.emplace(job.number, read.read_id);
     job.read = std::move(read);
     if (faults.zero_work) {
         auto done = std::make_shared<CompletedRead>();
-        done->result = ToyCaller::empty_result(job.read.sample_total(), *job.config);
+        done->result = ToyCaller::empty_result(job.read.sample_total(), *job.call.config);
         done->blocks.assign(job.read.block_samples.size(), BlockRange{});
         complete(job, std::move(done));
         return;
@@ -871,11 +858,11 @@ void BasecallServer::Impl::complete(CallJob& job, std::shared_ptr<CompletedRead>
     counters.samples_called += read.sample_total();
     counters.bases_called += done->result.sequence.size();
 
-    const auto found = clients.find(job.client_id);
-    if (found == clients.end()) {
+    auto* const owner = clients.find(job.client_id);
+    if (owner == nullptr) {
         return;  // the client went away while its read was being called
     }
-    auto& client = *found->second;
+    auto& client = *owner;
     if (client.calling.erase(job.number) == 0) {
         return;  // reported lost while it was being called
     }
@@ -903,21 +890,22 @@ void BasecallServer::Impl::work()
         try {
             const auto& read = job.read;
             done->result = ToyCaller::call(read.samples, read.daq_offset, read.daq_scaling,
-                                           *job.config, CallFlags{}, read.scaling_override);
+                                           *job.call.config, CallFlags{}, read.scaling_override);
             done->blocks = ToyCaller::block_ranges(done->result, read.block_samples);
-            if (!job.kits.empty()) {
-                done->barcoding = assign_barcode(job.kits, job.lamp, job.trim_barcodes,
-                                                 read.read_id, done->result.sequence);
+            if (!job.call.kits.empty()) {
+                done->barcoding =
+                        assign_barcode(job.call.kits, job.call.lamp, job.call.trim_barcodes,
+                                       read.read_id, done->result.sequence);
             }
-            if (job.index) {
-                done->alignments =
-                        align_exact(*job.index, job.bed.get(), read.read_id, done->result.sequence,
-                                    done->result.qstring, done->result.total_events);
+            if (job.call.index) {
+                done->alignments = align_exact(*job.call.index, job.call.bed.get(), read.read_id,
+                                               done->result.sequence, done->result.qstring,
+                                               done->result.total_events);
             }
         } catch (const std::exception& error) {
             TAMSU_LOG(error, "calling read " << job.read.read_id << " failed: " << error.what());
             done->result = ToyCaller::empty_result(
-                    static_cast<std::uint32_t>(job.read.samples.size()), *job.config);
+                    static_cast<std::uint32_t>(job.read.samples.size()), *job.call.config);
             done->blocks.assign(job.read.block_samples.size(), BlockRange{});
         }
 
@@ -1052,23 +1040,6 @@ ServerCounters BasecallServer::counters() const
 {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     return m_impl->counters;
-}
-
-std::string BasecallServer::to_bind_endpoint(const std::string& address)
-{
-    if (address.find("://") != std::string::npos) {
-        return address;
-    }
-    if (!address.empty() &&
-        std::all_of(address.begin(), address.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return "tcp://*:" + address;
-    }
-    const auto colon = address.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == address.size()) {
-        throw std::invalid_argument("Cannot interpret server address '" + address +
-                                    "': expected PORT, HOST:PORT or a ZeroMQ endpoint");
-    }
-    return "tcp://" + address;
 }
 
 }  // namespace reference_server

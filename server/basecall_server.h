@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -8,6 +9,16 @@
 #include <vector>
 
 namespace reference_server {
+
+// The largest raw block accepted, in samples. A client's block is its block size times the model
+// stride: 500,000 samples with the default block size at the largest stride (10). This leaves
+// eight times that for larger block sizes while bounding what one message makes the server hold.
+constexpr std::size_t k_max_block_samples = std::size_t{1} << 22;
+// A block's FlatBuffers envelope: its tables, the read id and the connection id.
+constexpr std::size_t k_max_envelope_bytes = 64 * 1024;
+// No message received may be larger: the largest block with its envelope.
+constexpr std::size_t k_max_message_bytes =
+        k_max_block_samples * sizeof(std::int16_t) + k_max_envelope_bytes;
 
 // Ways to make the server misbehave on purpose, so that clients can be tested against them.
 // All of them are off by default.
@@ -47,9 +58,13 @@ struct CurveServerSettings {
 };
 
 struct ServerOptions {
-    // A port ("5555", all interfaces), "host:port", or a full ZeroMQ endpoint ("ipc://path",
-    // "tcp://127.0.0.1:*").
+    // A port ("5555", the loopback interface), "host:port", or a full ZeroMQ endpoint
+    // ("ipc://path", "tcp://127.0.0.1:*"); see to_bind_endpoint.
     std::string address = "tcp://127.0.0.1:*";
+    // A bare port binds every interface instead of the loopback one.
+    bool bind_all = false;
+    // Clients registered at once; a CONNECT beyond them is refused. 0: no limit.
+    std::size_t max_clients = 1000;
     std::size_t worker_threads = 2;
     FaultSettings faults;
     // When set, every read reported lost is appended to this file (see LostReadsLog).
@@ -67,11 +82,14 @@ struct ServerCounters {
 
 // The reference basecall server: one ROUTER socket served on a thread of its own, reads called
 // by a pool of worker threads. Every public function is thread-safe. Per connected client
-// GET_STATISTICS reports value_0 = reads in flight and value_1 = reads returned.
+// GET_STATISTICS reports value_0 = reads in flight and value_1 = reads returned. A client that
+// sends nothing for its connection time-out is forgotten with its reads (see ClientRegistry);
+// a message larger than any raw block never reaches the handlers (its sender is disconnected).
 class BasecallServer {
 public:
-    // Binds and starts serving. Throws zmq::error_t when the address cannot be bound and
-    // std::invalid_argument for an address it cannot interpret.
+    // Binds and starts serving. Throws zmq::error_t when the address cannot be bound,
+    // std::invalid_argument for an address it cannot interpret and std::runtime_error for an
+    // ipc:// path that another server is serving.
     explicit BasecallServer(ServerOptions options);
     // Stops and joins every thread.
     ~BasecallServer();
@@ -91,9 +109,6 @@ public:
 
     std::size_t client_count() const;
     ServerCounters counters() const;
-
-    // The ZeroMQ endpoint to bind for an address in any of the accepted forms.
-    static std::string to_bind_endpoint(const std::string& address);
 
 private:
     struct Impl;

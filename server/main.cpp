@@ -2,6 +2,7 @@
 // it forget its clients.
 
 #include "server/basecall_server.h"
+#include "server/bind_address.h"
 #include "server/curve_key_files.h"
 
 #include <pthread.h>
@@ -17,14 +18,24 @@ namespace {
 
 const char* const k_usage = R"(Usage: tamsu_basecall_server [options] ADDRESS
 
-Runs the reference basecall server at ADDRESS until SIGINT or SIGTERM. ADDRESS is a port
-(all interfaces), HOST:PORT, or a ZeroMQ endpoint such as ipc:///tmp/server or
-tcp://127.0.0.1:* (wildcard port). On start the bound endpoint is printed as one line:
-"Listening on ENDPOINT". SIGHUP makes the server forget every connected client: their
-later requests are answered CLIENT_NOT_RECOGNISED.
+Runs the reference basecall server at ADDRESS until SIGINT or SIGTERM. ADDRESS is one of
+  PORT                         the loopback interface only (every interface with --bind-all)
+  HOST:PORT, tcp://HOST:PORT   HOST is localhost, an IP address or an interface name, and
+                               * or 0.0.0.0 for every interface; PORT 0 or * is any free port
+  ipc://PATH                   a local socket, refused while another server serves PATH;
+                               other ZeroMQ endpoints are bound as given
+The server has no authentication: serving every interface lets anyone who can reach the
+port use it, and prints a warning to standard error. On start the bound endpoint is printed
+as one line: "Listening on ENDPOINT" (which is accepted back as ADDRESS). SIGHUP makes the
+server forget every connected client: their later requests are answered
+CLIENT_NOT_RECOGNISED. So is a client that sent nothing for its connection time-out (at
+least 3 seconds), and its reads are dropped.
 
 Options:
   --help                       show this text and exit
+  --bind-all                   a bare PORT serves every interface
+  --max-clients N              refuse CONNECT while N clients are connected (default 1000,
+                               0: no limit)
   --threads N                  worker threads that call reads (default 2)
   --load-delay MS              answer LOADING to load requests for MS milliseconds
   --call-delay MS              a read is ready MS milliseconds after its last block
@@ -96,6 +107,11 @@ reference_server::ServerOptions parse_arguments(int argc, char** argv, bool& hel
         if (argument == "--threads") {
             options.worker_threads = parse_number(argument, next);
             ++i;
+        } else if (argument == "--bind-all") {
+            options.bind_all = true;
+        } else if (argument == "--max-clients") {
+            options.max_clients = parse_number(argument, next);
+            ++i;
         } else if (argument == "--load-delay") {
             faults.load_delay = std::chrono::milliseconds(parse_number(argument, next));
             ++i;
@@ -143,6 +159,7 @@ reference_server::ServerOptions parse_arguments(int argc, char** argv, bool& hel
     if (!curve.allow_list.empty() && curve.key_prefix.empty()) {
         throw std::invalid_argument("--curve-allow needs --curve-keys");
     }
+    reference_server::to_bind_endpoint(options.address, options.bind_all);  // throws when unusable
     return options;
 }
 
@@ -156,6 +173,17 @@ void read_curve_files(const CurveFiles& files, reference_server::CurveServerSett
     if (!files.allow_list.empty()) {
         const auto keys = key_files::read_keys(files.allow_list);
         curve.allowed_client_keys.insert(keys.begin(), keys.end());
+    }
+}
+
+// Serving every interface without CURVE lets anyone who can reach the port use the server.
+void warn_if_exposed(const std::string& endpoint, bool curve)
+{
+    if (!curve && reference_server::serves_all_interfaces(endpoint)) {
+        std::cerr << "tamsu_basecall_server: warning: serving every interface at " << endpoint
+                  << " without authentication or encryption; any host that can reach this port "
+                     "can use the server"
+                  << std::endl;
     }
 }
 
@@ -189,6 +217,7 @@ int main(int argc, char** argv)
     try {
         read_curve_files(curve, options.curve);
         reference_server::BasecallServer server(options);
+        warn_if_exposed(server.endpoint(), !options.curve.secret_key.empty());
         std::cout << "Listening on " << server.endpoint() << std::endl;
         int received = 0;
         while (sigwait(&signals, &received) == 0 && received == SIGHUP) {

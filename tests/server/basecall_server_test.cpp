@@ -1,3 +1,4 @@
+#include "client/tamsu_client.h"
 #include "server/basecall_server.h"
 #include "server/catalogue.h"
 #include "server/toy_caller.h"
@@ -119,27 +120,6 @@ protected:
 std::string bytes_as_text(const flatbuffers::Vector<std::uint8_t>* bytes)
 {
     return bytes == nullptr ? std::string() : std::string(bytes->begin(), bytes->end());
-}
-
-TEST(BindAddressTest, AcceptsPortHostPortAndEndpoints)
-{
-    EXPECT_EQ(BasecallServer::to_bind_endpoint("5555"), "tcp://*:5555");
-    EXPECT_EQ(BasecallServer::to_bind_endpoint("127.0.0.1:5555"), "tcp://127.0.0.1:5555");
-    EXPECT_EQ(BasecallServer::to_bind_endpoint("ipc:///tmp/x"), "ipc:///tmp/x");
-    EXPECT_THROW(BasecallServer::to_bind_endpoint("nonsense"), std::invalid_argument);
-    EXPECT_THROW(BasecallServer::to_bind_endpoint("host:"), std::invalid_argument);
-}
-
-TEST(BindAddressTest, ServesOnAnIpcEndpoint)
-{
-    TempDir dir;
-    ServerOptions options;
-    options.address = "ipc://" + dir.path("server.sock");
-    BasecallServer server(options);
-    EXPECT_EQ(server.endpoint(), options.address);
-    TestClient client(server.endpoint());
-    EXPECT_EQ(client.simple(MessageType::GET_STATISTICS).get_type(),
-              MessageType::RETURN_STATISTICS);
 }
 
 TEST_F(ServerTest, LoadsKnownConfigurationsAndListsOnlyLoadedOnes)
@@ -379,6 +359,93 @@ TEST_F(ServerTest, ForgottenClientsAreNotRecognised)
               MessageType::CLIENT_NOT_RECOGNISED);
     // The client can register again.
     EXPECT_NE(connect(connection_string("toy_flipflop_fast")), id);
+}
+
+TEST_F(ServerTest, ClientsQuietForTheirConnectionTimeOutAreForgotten)
+{
+    load_config("toy_flipflop_fast");
+    auto text = connection_string("toy_flipflop_fast");
+    const std::string timeout = "timeout_interval=15000";
+    text.replace(text.find(timeout), timeout.size(), "timeout_interval=100");
+    const auto quiet = connect(text);
+    const auto active = connect(text);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (server().client_count() > 1 && std::chrono::steady_clock::now() < give_up) {
+        ASSERT_EQ(client().simple(MessageType::HEARTBEAT_PING, active).get_type(),
+                  MessageType::HEARTBEAT_ECHO);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(server().client_count(), 1u);
+    EXPECT_EQ(client().simple(MessageType::GET_FIRST_CALLED_BLOCK, quiet).get_type(),
+              MessageType::CLIENT_NOT_RECOGNISED);
+    EXPECT_EQ(client().simple(MessageType::HEARTBEAT_PING, active).get_type(),
+              MessageType::HEARTBEAT_ECHO);
+}
+
+TEST_F(ServerTest, ConnectBeyondTheClientLimitIsRefusedWithAReason)
+{
+    ServerOptions options;
+    options.max_clients = 1;
+    start(options);
+    const auto first = connect_with("toy_flipflop_fast");
+    const auto refused =
+            client().simple(MessageType::CONNECT, "", 0, connection_string("toy_flipflop_fast"));
+    EXPECT_EQ(refused.get_type(), MessageType::BAD_REQUEST);
+    EXPECT_THAT(reply_text(refused), HasSubstr("serves at most 1 clients"));
+
+    // The library gives up at once (a refusal it retried would time out instead) and says why.
+    tamsu::TamsuClient library_client(server().endpoint().substr(6), "toy_flipflop_fast");
+    library_client.set_reconnect_timeout(30);
+    EXPECT_NE(library_client.connect(), tamsu::Result::success);
+    EXPECT_THAT(library_client.get_error_message(), HasSubstr("serves at most 1 clients"));
+
+    EXPECT_EQ(client().simple(MessageType::DISCONNECT, first).get_type(),
+              MessageType::DISCONNECTED);
+    library_client.disconnect();
+    EXPECT_EQ(library_client.connect(), tamsu::Result::success);
+    EXPECT_EQ(server().client_count(), 1u);
+}
+
+std::uint64_t requests_received(TestClient& client)
+{
+    rapidjson::Document state;
+    state.Parse(reply_text(client.simple(MessageType::GET_STATE)).c_str());
+    return state.HasMember("Statistics") ? state["Statistics"]["requests_received"].GetUint64() : 0;
+}
+
+TEST_F(ServerTest, MessagesLargerThanTheLargestBlockNeverReachTheHandlers)
+{
+    using reference_server::k_max_block_samples;
+    const auto id = connect_with("toy_flipflop_fast");
+    EXPECT_EQ(client().exchange(raw_block(id, MessageType::PASS_FIRST_RAW_BLOCK, 1, 0, 2,
+                                          2 * k_max_block_samples,
+                                          make_samples(k_max_block_samples, 1),
+                                          std::string(1000, 'r')))
+                      .get_type(),
+              MessageType::RAW_BLOCK_ACCEPTED);
+
+    // A larger message gets its sender disconnected, and no answer.
+    zmq::context_t context;
+    zmq::socket_t sender(context, zmq::socket_type::req);
+    sender.set(zmq::sockopt::linger, 0);
+    ASSERT_EQ(zmq_socket_monitor(sender.handle(), "inproc://sender", ZMQ_EVENT_DISCONNECTED), 0);
+    zmq::socket_t events(context, zmq::socket_type::pair);
+    events.connect("inproc://sender");
+    sender.connect(server().endpoint());
+    const auto before = requests_received(client());
+    const auto samples = reference_server::k_max_message_bytes / sizeof(std::int16_t) + 1;
+    zmq::message_t oversized;
+    raw_block(id, MessageType::PASS_FIRST_RAW_BLOCK, 2, 0, 1, samples, make_samples(samples, 2),
+              "big")
+            .transfer_to_zmq(oversized);
+    sender.send(oversized, zmq::send_flags::none);
+    zmq::pollitem_t items[] = {{events.handle(), 0, ZMQ_POLLIN, 0}};
+    ASSERT_EQ(zmq::poll(items, 1, std::chrono::seconds(20)), 1) << "the sender stayed connected";
+
+    // Other clients are served, and the handlers saw only their requests.
+    EXPECT_EQ(requests_received(client()), before + 1);
+    EXPECT_EQ(client().simple(MessageType::HEARTBEAT_PING, id).get_type(),
+              MessageType::HEARTBEAT_ECHO);
 }
 
 // Reassembles a returned read and compares it with what the toy caller predicts.

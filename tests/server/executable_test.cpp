@@ -72,8 +72,8 @@ TEST(ExecutableTest, HelpMentionsEveryFlag)
     const auto text = process.read_all();
     EXPECT_EQ(process.stop(0), 0);
     for (const auto* flag :
-         {"--help", "--threads", "--load-delay", "--call-delay", "--call-time",
-          "--max-reads-in-flight", "--lose-reads", "--refuse-config", "--silent",
+         {"--help", "--bind-all", "--max-clients", "--threads", "--load-delay", "--call-delay",
+          "--call-time", "--max-reads-in-flight", "--lose-reads", "--refuse-config", "--silent",
           "--silent-requests", "--zero-work", "--lost-reads-file", "SIGHUP", "ADDRESS"}) {
         EXPECT_THAT(text, testing::HasSubstr(flag));
     }
@@ -87,6 +87,9 @@ TEST(ExecutableTest, BadArgumentsFailWithUsage)
                                                {"--load-delay", "soon", "5555"},
                                                {"--bogus", "5555"},
                                                {"5555", "--lost-reads-file"},
+                                               {"99999"},
+                                               {"--bind-all", "127.0.0.1:5555"},
+                                               {"--max-clients", "many", "5555"},
                                                {"--curve-allow", "clients", "5555"}}) {
         ServerProcess process(arguments);
         EXPECT_EQ(process.stop(0), 2);
