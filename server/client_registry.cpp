@@ -29,8 +29,7 @@ void ClientRegistry::add(ClientState client, Clock::time_point now)
     m_clients.insert_or_assign(std::move(id), Entry{std::move(client), limit, now});
 }
 
-ClientState* ClientRegistry::touch(std::string_view id, std::string_view key,
-                                   Clock::time_point now)
+ClientState* ClientRegistry::touch(std::string_view id, std::string_view key, Clock::time_point now)
 {
     const auto found = m_clients.find(id);
     if (found == m_clients.end() || found->second.client.owner_key != key ||
