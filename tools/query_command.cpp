@@ -78,7 +78,7 @@ int QueryCommand::run(const std::vector<std::string>& arguments, std::ostream& o
         what != "server-info" && what != "internal-state") {
         throw UsageError("unknown query '" + what + "'");
     }
-    const auto timeout = static_cast<unsigned int>(line.number("timeout", 2000, 0xffffffffUL));
+    const auto timeout = static_cast<unsigned int>(line.number("timeout", 2000, 0xffffffffUL, 1));
     boost::log::core::get()->set_logging_enabled(line.has("verbose"));
     std::unique_ptr<EmbeddedServer> embedded;
     auto address = line.text("server");
