@@ -13,7 +13,7 @@ namespace basecall_service {
 class RequestBrokerAdapter;
 
 // The handshake that registers a client with the server, so the worker can be tested against a
-// stand-in. Used by the worker thread only.
+// stand-in. Used by the worker thread only, except stop.
 class AbstractConnectionProtocol {
 public:
     virtual ~AbstractConnectionProtocol() = default;
@@ -31,6 +31,8 @@ public:
     virtual const ErrorState& error_state() const = 0;
     // Says goodbye to the server for the current connection; failures are only logged.
     virtual void disconnect_from_server() const = 0;
+    // Any thread, for good: every wait for the server, now or later, ends after a short grace.
+    virtual void stop() = 0;
 };
 
 }  // namespace basecall_service

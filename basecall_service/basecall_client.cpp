@@ -7,6 +7,7 @@
 
 #include <gsl/util>
 
+#include <algorithm>
 #include <thread>
 
 namespace basecall_service {
@@ -14,6 +15,10 @@ namespace basecall_service {
 namespace {
 
 constexpr auto k_finish_step = std::chrono::milliseconds(100);
+// Connection attempts that fail faster than this (a tiny request time-out, an absent server)
+// are spaced out to it, so that reconnecting never spins.
+constexpr auto k_min_attempt_interval = std::chrono::milliseconds(100);
+constexpr auto k_stop_check_step = std::chrono::milliseconds(10);
 
 long milliseconds_since_epoch(std::chrono::system_clock::time_point time)
 {
@@ -75,10 +80,12 @@ PassReadResult BasecallClient::pass_read(interfaces::ReadHolder& read, unsigned 
     if (refused()) {
         return PassReadResult::not_accepting_reads;
     }
-    if (get_read_buffer()->queue_read(read, timeout_ms)) {
-        return PassReadResult::success;
+    const auto result = get_read_buffer()->queue_read(read, timeout_ms);
+    // The connection may have failed while the read waited for room.
+    if (result == PassReadResult::queue_full && refused()) {
+        return PassReadResult::not_accepting_reads;
     }
-    return refused() ? PassReadResult::not_accepting_reads : PassReadResult::queue_full;
+    return result;
 }
 
 void BasecallClient::get_completed_reads(std::list<std::unique_ptr<interfaces::ReadHolder>>& reads)
@@ -194,6 +201,7 @@ void BasecallClient::run_connections(const std::shared_ptr<ReadBuffer>& read_buf
     RequestBrokerAdapter* adapter = nullptr;
     auto deadline = calculate_reconnect_timeout_time(m_reconnect_timeout);
     while (true) {
+        const auto attempt_start = std::chrono::steady_clock::now();
         adapter = connect_to_server();
         error = m_connection_protocol->error_state();
         if (adapter != nullptr) {
@@ -205,7 +213,7 @@ void BasecallClient::run_connections(const std::shared_ptr<ReadBuffer>& read_buf
         }
         const bool retry = error.code == ConnectionError::timed_out &&
                            std::chrono::system_clock::now() < deadline && !m_stopping.load();
-        if (!retry) {
+        if (!retry || !pause_unless_stopped(attempt_start + k_min_attempt_interval)) {
             break;
         }
     }
@@ -224,6 +232,19 @@ void BasecallClient::run_connections(const std::shared_ptr<ReadBuffer>& read_buf
     }
     write_trace("worker_loop",
                 [this] { return to_string(m_client_connection_state.get_error_state()); });
+}
+
+bool BasecallClient::pause_unless_stopped(std::chrono::steady_clock::time_point until) const
+{
+    while (!m_stopping.load()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until) {
+            return true;
+        }
+        std::this_thread::sleep_for(
+                std::min<std::chrono::steady_clock::duration>(until - now, k_stop_check_step));
+    }
+    return false;
 }
 
 void BasecallClient::record_worker_failure(const std::string& what)
@@ -286,6 +307,8 @@ void BasecallClient::join_worker_thread()
     m_accept_data = false;
     get_read_buffer()->set_no_more_data();
     m_read_processing_protocol->stop();
+    // A silent server would otherwise hold the worker for up to four request time-outs.
+    m_connection_protocol->stop();
     std::lock_guard<std::mutex> lock(m_worker_mutex);
     if (m_worker && m_worker->joinable()) {
         m_worker->join();

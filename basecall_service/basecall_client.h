@@ -48,7 +48,7 @@ public:
     // Before connect only; the connection protocol in force at connect gets them.
     void set_curve_keys(ipc_tools::CurveKeys keys);
 
-    // Queues a read, waiting up to `timeout_ms` for room.
+    // Queues a read, waiting up to `timeout_ms` for room; invalid_read for a tag in flight.
     PassReadResult pass_read(interfaces::ReadHolder& read, unsigned long timeout_ms);
     // Appends finished reads to `reads`.
     void get_completed_reads(std::list<std::unique_ptr<interfaces::ReadHolder>>& reads);
@@ -84,6 +84,8 @@ private:
     std::shared_ptr<ReadBuffer> create_read_buffer();
     void join_worker_thread();
     void record_worker_failure(const std::string& what);
+    // Sleeps until `until`; false, at once, when the worker is being stopped.
+    bool pause_unless_stopped(std::chrono::steady_clock::time_point until) const;
 
     ClientConnectionState m_client_connection_state;
     std::shared_ptr<AbstractConnectionProtocol> m_connection_protocol;

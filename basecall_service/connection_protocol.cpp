@@ -367,6 +367,12 @@ void ConnectionProtocol::disconnect_from_server() const
     }
 }
 
+void ConnectionProtocol::stop()
+{
+    write_trace("stop", "stop");
+    m_request_broker.request_stop();
+}
+
 bool ConnectionProtocol::exchange(Message request, Message& reply)
 {
     if (!m_request_broker.send_request(request, reply)) {

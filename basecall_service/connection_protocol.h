@@ -9,7 +9,7 @@ namespace basecall_service {
 
 // Opens the socket, has the server load the configuration, alignment index and BED file, fetches
 // the configuration's details and the index's SAM header, and registers the client. Reports each
-// step through the connection state; never throws. Used by the worker thread only.
+// step through the connection state; never throws. Used by the worker thread only, except stop.
 class ConnectionProtocol : public AbstractConnectionProtocol,
                            private common::tracing::TraceDomain<ConnectionProtocol> {
 public:
@@ -25,6 +25,7 @@ public:
     const ErrorState& error_state() const override;
 
     void disconnect_from_server() const override;
+    void stop() override;
 
 private:
     bool prepare_connection();

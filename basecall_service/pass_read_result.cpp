@@ -8,8 +8,8 @@ namespace basecall_service {
 
 std::string to_string(PassReadResult result)
 {
-    static constexpr std::array<const char*, 3> names{"success", "not_accepting_reads",
-                                                      "queue_full"};
+    static constexpr std::array<const char*, 4> names{"success", "not_accepting_reads",
+                                                      "queue_full", "invalid_read"};
     return common::enum_name_or_throw(names, result, "unrecognised PassReadResult");
 }
 

@@ -11,6 +11,7 @@ enum class PassReadResult : std::int32_t {
     success = 0,
     not_accepting_reads = 1,
     queue_full = 2,
+    invalid_read = 3,  // a read with the same tag is in flight
 };
 
 // Throws std::runtime_error "unrecognised PassReadResult" for other values.

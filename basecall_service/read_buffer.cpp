@@ -67,14 +67,14 @@ ReadBuffer::~ReadBuffer()
     exit_latch->wait();
 }
 
-bool ReadBuffer::queue_read(interfaces::ReadHolder& read, unsigned long timeout_ms)
+PassReadResult ReadBuffer::queue_read(interfaces::ReadHolder& read, unsigned long timeout_ms)
 {
     const auto& metadata = read.get_metadata();
     const auto duration = metadata.get<vask::data_wrappers::read_data::duration>();
     const auto stride = metadata.get<vask::data_wrappers::basecall_data::model_stride>();
     if (stride * k_min_strides_to_call > duration) {
         put_read_on_output_queue(read);
-        return true;
+        return PassReadResult::success;
     }
 
     // Cutting the read is the expensive part, so it happens outside the lock with the id of the
@@ -97,7 +97,7 @@ bool ReadBuffer::queue_read(interfaces::ReadHolder& read, unsigned long timeout_
 
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_no_more_data) {
-        return false;
+        return PassReadResult::not_accepting_reads;
     }
     ++m_callers_inside;
     const auto leave = gsl::finally([this, &exit_latch] {
@@ -111,26 +111,26 @@ bool ReadBuffer::queue_read(interfaces::ReadHolder& read, unsigned long timeout_
         while (!m_no_more_data && m_queued_reads.size() >= m_max_input_queue_size) {
             if (m_space_or_closed.wait_until(lock, deadline) == std::cv_status::timeout) {
                 if (m_queued_reads.size() >= m_max_input_queue_size) {
-                    return false;
+                    return PassReadResult::queue_full;
                 }
                 break;
             }
         }
     }
     if (m_no_more_data) {
-        return false;
+        return PassReadResult::not_accepting_reads;
     }
 
     // Replies are matched by tag: a second read with the tag of one in flight would take its
     // place.
     if (in_flight(read.get_read_tag())) {
-        return false;
+        return PassReadResult::invalid_read;
     }
     if (connection_id != m_connection_id) {
         messages = create_messages(read, m_connection_id);
     }
     queue_read_impl(read, std::move(messages));
-    return true;
+    return PassReadResult::success;
 }
 
 bool ReadBuffer::is_in_flight(std::uint64_t tag) const

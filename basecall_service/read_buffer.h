@@ -1,5 +1,6 @@
 #pragma once
 
+#include "basecall_service/pass_read_result.h"
 #include "common/diagnostics/state/state_provider.h"
 #include "common/synchronisation/latch.h"
 #include "common/tracing/trace.h"
@@ -33,12 +34,13 @@ public:
 
     // Host side.
 
-    // Takes the read (leaving `read` cleared) and returns true, or refuses it (false, `read`
-    // untouched) when the buffer is closed, the input queue stays full for `timeout_ms`, or a
-    // read with the same tag is queued or submitted.
+    // Takes the read (leaving `read` cleared): success. Otherwise `read` is untouched and the
+    // result says why: not_accepting_reads when the buffer is closed, queue_full when the input
+    // queue stayed full for `timeout_ms`, invalid_read when a read with the same tag is queued
+    // or submitted (decided in the same step that would queue it).
     // Reads shorter than 20 model strides go straight to the output queue. Throws
     // std::out_of_range / std::runtime_error for missing metadata or raw signal.
-    bool queue_read(interfaces::ReadHolder& read, unsigned long timeout_ms);
+    PassReadResult queue_read(interfaces::ReadHolder& read, unsigned long timeout_ms);
     // Whether a read with this tag is queued or submitted.
     bool is_in_flight(std::uint64_t tag) const;
     // Appends every finished read to `reads`, in order.

@@ -11,7 +11,7 @@ namespace basecall_service {
 
 // The request broker behind the engine's error-state convention: every operation answers true
 // or false and leaves the reason in error_state(); no exception of the IPC layer escapes. Used
-// by the worker thread only.
+// by the worker thread only, except request_stop.
 class RequestBrokerAdapter {
 public:
     bool prepare_connection(const std::string& address, unsigned int timeout,
@@ -19,6 +19,8 @@ public:
     // On true, `reply` holds the server's answer.
     bool send_request(ipc_tools::Message& request, ipc_tools::Message& reply);
     bool ping_server_if_quiet(const std::string& connection_id);
+    // Any thread: see RequestBroker::request_stop.
+    void request_stop() { m_broker.request_stop(); }
 
     // The outcome of the last operation.
     const ErrorState& error_state() const { return m_error_state; }

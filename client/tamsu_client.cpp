@@ -9,6 +9,8 @@ namespace tamsu {
 
 namespace {
 
+using Parameters = TamsuClientImpl::Parameters;
+
 std::string text_of(bool value)
 {
     return value ? "true" : "false";
@@ -53,86 +55,84 @@ TamsuClient::~TamsuClient() = default;
 #define TAMSU_SETTER(setter, type, member)                                                         \
     Result TamsuClient::setter(type value)                                                         \
     {                                                                                              \
-        return m_impl->set(#setter, m_impl->member, value, text_of(value));                        \
+        return m_impl->set(#setter, text_of(value), [&](Parameters& p) { p.member = value; });     \
     }
 
-TAMSU_SETTER(set_connection_timeout_ms, unsigned int, m_connection_timeout_ms)
-TAMSU_SETTER(set_timeout, unsigned int, m_timeout)
-TAMSU_SETTER(set_server_file_load_timeout, unsigned int, m_server_file_load_timeout)
-TAMSU_SETTER(set_default_pass_read_timeout_ms, unsigned long, m_default_pass_read_timeout_ms)
-TAMSU_SETTER(set_reconnect_timeout, unsigned int, m_reconnect_timeout)
-TAMSU_SETTER(set_block_size, unsigned long, m_block_size)
-TAMSU_SETTER(set_max_reads_queued, unsigned long, m_max_reads_queued)
-TAMSU_SETTER(set_state_data_enabled, bool, m_enable_state_data)
-TAMSU_SETTER(set_name, std::string, m_client_name)
-TAMSU_SETTER(set_barcode_kits, const std::string&, m_barcode_kits)
-TAMSU_SETTER(set_bed_file, const std::string&, m_bed_file)
-TAMSU_SETTER(set_require_barcodes_both_ends, bool, m_barcoding.m_require_both_ends)
-TAMSU_SETTER(set_min_score_rear_barcodes, float, m_explicit_rear_score)
-TAMSU_SETTER(set_min_score_masks, float, m_barcoding.m_min_score_mask)
-TAMSU_SETTER(set_detect_mid_strand_barcodes, bool, m_barcoding.m_detect_mid_strand_barcodes)
-TAMSU_SETTER(set_min_score_mid_barcodes, float, m_barcoding.m_min_score_mid_barcodes)
-TAMSU_SETTER(set_barcode_trimming_enabled, bool, m_barcoding.m_trim_barcodes)
-TAMSU_SETTER(set_lamp_kit, const std::string&, m_barcoding.m_lamp_kit)
-TAMSU_SETTER(set_min_score_lamp_barcodes, float, m_barcoding.m_min_score_lamp)
-TAMSU_SETTER(set_min_score_lamp_masks, float, m_barcoding.m_min_score_lamp_mask)
-TAMSU_SETTER(set_min_score_lamp_targets, float, m_barcoding.m_min_score_lamp_target)
-TAMSU_SETTER(set_additional_context_bases, unsigned long, m_barcoding.m_additional_context_bases)
-TAMSU_SETTER(set_min_length_lamp_contexts, unsigned long, m_barcoding.m_min_length_lamp_context)
-TAMSU_SETTER(set_min_length_lamp_targets, unsigned long, m_barcoding.m_min_length_lamp_target)
-TAMSU_SETTER(set_detect_mid_strand_adapter, bool, m_barcoding.m_detect_mid_strand_adapter)
+TAMSU_SETTER(set_connection_timeout_ms, unsigned int, connection_timeout_ms)
+TAMSU_SETTER(set_timeout, unsigned int, timeout)
+TAMSU_SETTER(set_server_file_load_timeout, unsigned int, server_file_load_timeout)
+TAMSU_SETTER(set_default_pass_read_timeout_ms, unsigned long, default_pass_read_timeout_ms)
+TAMSU_SETTER(set_reconnect_timeout, unsigned int, reconnect_timeout)
+TAMSU_SETTER(set_block_size, unsigned long, block_size)
+TAMSU_SETTER(set_max_reads_queued, unsigned long, max_reads_queued)
+TAMSU_SETTER(set_state_data_enabled, bool, enable_state_data)
+TAMSU_SETTER(set_name, std::string, client_name)
+TAMSU_SETTER(set_barcode_kits, const std::string&, barcode_kits)
+TAMSU_SETTER(set_bed_file, const std::string&, bed_file)
+TAMSU_SETTER(set_require_barcodes_both_ends, bool, barcoding.m_require_both_ends)
+TAMSU_SETTER(set_min_score_rear_barcodes, float, explicit_rear_score)
+TAMSU_SETTER(set_min_score_masks, float, barcoding.m_min_score_mask)
+TAMSU_SETTER(set_detect_mid_strand_barcodes, bool, barcoding.m_detect_mid_strand_barcodes)
+TAMSU_SETTER(set_min_score_mid_barcodes, float, barcoding.m_min_score_mid_barcodes)
+TAMSU_SETTER(set_barcode_trimming_enabled, bool, barcoding.m_trim_barcodes)
+TAMSU_SETTER(set_lamp_kit, const std::string&, barcoding.m_lamp_kit)
+TAMSU_SETTER(set_min_score_lamp_barcodes, float, barcoding.m_min_score_lamp)
+TAMSU_SETTER(set_min_score_lamp_masks, float, barcoding.m_min_score_lamp_mask)
+TAMSU_SETTER(set_min_score_lamp_targets, float, barcoding.m_min_score_lamp_target)
+TAMSU_SETTER(set_additional_context_bases, unsigned long, barcoding.m_additional_context_bases)
+TAMSU_SETTER(set_min_length_lamp_contexts, unsigned long, barcoding.m_min_length_lamp_context)
+TAMSU_SETTER(set_min_length_lamp_targets, unsigned long, barcoding.m_min_length_lamp_target)
+TAMSU_SETTER(set_detect_mid_strand_adapter, bool, barcoding.m_detect_mid_strand_adapter)
 
 #undef TAMSU_SETTER
 
 Result TamsuClient::set_priority(Read::Priority priority)
 {
-    return m_impl->set("set_priority", m_impl->m_priority, priority,
-                       std::to_string(static_cast<int>(priority)));
+    return m_impl->set("set_priority", std::to_string(static_cast<int>(priority)),
+                       [&](Parameters& p) { p.priority = priority; });
 }
 
 Result TamsuClient::set_move_and_trace_enabled(bool enabled)
 {
-    return m_impl->set("set_move_and_trace_enabled", m_impl->m_disable_events, !enabled,
-                       text_of(enabled));
+    return m_impl->set("set_move_and_trace_enabled", text_of(enabled),
+                       [&](Parameters& p) { p.disable_events = !enabled; });
 }
 
 // The front score also stands for the rear score unless that is set on its own (where the
 // connection information is built).
 Result TamsuClient::set_min_score_front_barcodes(float score)
 {
-    return m_impl->set("set_min_score_front_barcodes", m_impl->m_barcoding.m_min_score,
-                       boost::optional<float>(score), text_of(score));
+    return m_impl->set("set_min_score_front_barcodes", text_of(score),
+                       [&](Parameters& p) { p.barcoding.m_min_score = score; });
 }
 
 Result TamsuClient::set_alignment_index_file(const std::string& index_file,
                                              const std::string& alignment_type)
 {
-    const auto result = m_impl->set("set_alignment_index_file", m_impl->m_align_index_file,
-                                    index_file, index_file);
-    if (result == Result::success) {
-        m_impl->m_alignment_type = alignment_type;
-    }
-    return result;
+    return m_impl->set("set_alignment_index_file", index_file, [&](Parameters& p) {
+        p.align_index_file = index_file;
+        p.alignment_type = alignment_type;
+    });
 }
 
 // Traces only whether keys are set: the secret key must not end up in a trace.
 Result TamsuClient::set_transport_security(TransportSecurity security)
 {
     const auto* text = to_curve_keys(security).enabled() ? "curve" : "none";
-    return m_impl->set("set_transport_security", m_impl->m_transport_security, std::move(security),
-                       text);
+    return m_impl->set("set_transport_security", text,
+                       [&](Parameters& p) { p.transport_security = std::move(security); });
 }
 
 Result TamsuClient::set_callback_function(void (*callback)())
 {
-    return m_impl->set("set_callback_function", m_impl->m_callback, callback,
-                       callback ? "function set" : "no function");
+    return m_impl->set("set_callback_function", callback ? "function set" : "no function",
+                       [&](Parameters& p) { p.callback = callback; });
 }
 
 Result TamsuClient::set_state_change_handler(StateChangeHandler handler)
 {
-    return m_impl->set("set_state_change_handler", m_impl->m_state_change_handler,
-                       std::move(handler), "state change handler registered");
+    return m_impl->set("set_state_change_handler", "state change handler registered",
+                       [&](Parameters& p) { p.state_change_handler = std::move(handler); });
 }
 
 ConnectionStatus TamsuClient::get_status() const

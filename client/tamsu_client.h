@@ -106,7 +106,9 @@ public:
     // Blocks until connected or given up (then the status is error and get_error_message says
     // why). Throws std::runtime_error when the index or BED path cannot be resolved.
     Result connect();
-    // Stops at once; reads not yet back are dropped, completed ones can still be collected.
+    // Stops at once: a request in progress gets a fraction of a second to be answered, however
+    // long the request time-out. Reads not yet back are dropped, completed ones can still be
+    // collected. A stop from another thread also ends a connect in progress.
     Result disconnect();
     // Stops taking reads, waits until every passed read is back (at most `timeout_s` seconds, 0
     // for no limit), then disconnects. not_ready when reads were still outstanding.
@@ -114,6 +116,7 @@ public:
 
     // Takes the read's content on success (leaving `read` empty); otherwise `read` is unchanged.
     // Waits up to `timeout_ms` (0: the default pass-read time-out) for room in the queue.
+    // invalid_read when the read is incomplete or a read with its tag is still in flight.
     PassReadResult pass_read(Read& read, unsigned long timeout_ms);
     // Appends every read completed since the last call.
     void get_completed_reads(std::list<Read>& reads);

@@ -69,21 +69,28 @@ ConnectionStatus TamsuClientImpl::get_status() const
                    : ConnectionStatus::disconnected;
 }
 
-ipc_tools::ConnectionInfo TamsuClientImpl::connection_info() const
+TamsuClientImpl::Parameters TamsuClientImpl::parameters() const
+{
+    std::lock_guard<std::mutex> lock(m_parameters_mutex);
+    return m_parameters;
+}
+
+ipc_tools::ConnectionInfo TamsuClientImpl::connection_info(const Parameters& parameters) const
 {
     ipc_tools::ConnectionInfo info;
     info.m_config_name = m_config_name;
-    info.m_client_name = m_client_name;
-    info.m_barcode_kits = m_barcode_kits;
-    info.m_alignment_index = common::make_canonical_path(m_align_index_file);
-    info.m_bed_file = common::make_canonical_path(m_bed_file);
-    info.m_alignment_type = m_alignment_type;
-    info.m_priority = static_cast<std::uint32_t>(m_priority);
-    info.m_barcoding_options = m_barcoding;
+    info.m_client_name = parameters.client_name;
+    info.m_barcode_kits = parameters.barcode_kits;
+    info.m_alignment_index = common::make_canonical_path(parameters.align_index_file);
+    info.m_bed_file = common::make_canonical_path(parameters.bed_file);
+    info.m_alignment_type = parameters.alignment_type;
+    info.m_priority = static_cast<std::uint32_t>(parameters.priority);
+    info.m_barcoding_options = parameters.barcoding;
     // The front score stands for the rear score unless that was set on its own.
-    info.m_barcoding_options.m_min_score_rear_override =
-            m_explicit_rear_score ? m_explicit_rear_score : m_barcoding.m_min_score;
-    info.m_timeout_interval = m_connection_timeout_ms;
+    info.m_barcoding_options.m_min_score_rear_override = parameters.explicit_rear_score
+                                                                 ? parameters.explicit_rear_score
+                                                                 : parameters.barcoding.m_min_score;
+    info.m_timeout_interval = parameters.connection_timeout_ms;
     return info;
 }
 
@@ -97,16 +104,18 @@ Result TamsuClientImpl::connect()
     if (status != ConnectionStatus::disconnected) {
         return Result::already_connected;
     }
-    const auto info = connection_info();
+    const auto settings = parameters();
+    const auto info = connection_info(settings);
     trace.message("connecting");
 
     auto fresh = std::make_shared<basecall_service::BasecallClient>(
-            m_block_size, m_max_reads_queued, m_disable_events, m_enable_state_data, m_callback);
-    fresh->set_reconnect_timeout(std::chrono::seconds(m_reconnect_timeout));
-    fresh->set_curve_keys(to_curve_keys(m_transport_security));
-    if (m_state_change_handler) {
+            settings.block_size, settings.max_reads_queued, settings.disable_events,
+            settings.enable_state_data, settings.callback);
+    fresh->set_reconnect_timeout(std::chrono::seconds(settings.reconnect_timeout));
+    fresh->set_curve_keys(to_curve_keys(settings.transport_security));
+    if (settings.state_change_handler) {
         fresh->get_connection_state().register_change_handler(
-                [handler = m_state_change_handler](auto old_status, auto snapshot) {
+                [handler = settings.state_change_handler](auto old_status, auto snapshot) {
                     handler(to_connection_status(old_status),
                             to_connection_status(snapshot->get_status()),
                             to_string(snapshot->get_error_state()));
@@ -116,7 +125,7 @@ Result TamsuClientImpl::connect()
         std::lock_guard<std::mutex> lock(m_client_mutex);
         m_engine = fresh;
     }
-    fresh->connect(m_address, m_timeout, m_server_file_load_timeout, info);
+    fresh->connect(m_address, settings.timeout, settings.server_file_load_timeout, info);
 
     const auto snapshot = fresh->get_connection_state().create_snapshot();
     switch (snapshot->get_status()) {
@@ -162,21 +171,28 @@ PassReadResult TamsuClientImpl::pass_read(Read& read, unsigned long timeout_ms)
     if (!current) {
         return PassReadResult::not_accepting_reads;
     }
-    std::string error;
-    if (!validate_read(read, error)) {
+    if (!content_problems(read).empty()) {
         return PassReadResult::invalid_read;
+    }
+    std::uint32_t priority = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_parameters_mutex);
+        priority = static_cast<std::uint32_t>(m_parameters.priority);
+        if (timeout_ms == 0) {
+            timeout_ms = m_parameters.default_pass_read_timeout_ms;
+        }
     }
     auto& holder = read.get_readholder();
     const auto& raw = holder.get_datasets().at(interfaces::dataset::raw_data);
     holder.get_metadata().emplace("duration", static_cast<unsigned long>(raw.element_count));
-    holder.set_priority(static_cast<std::uint32_t>(m_priority));
+    holder.set_priority(priority);
     holder.get_metadata().emplace(
             "model_stride",
             static_cast<unsigned long>(current->get_basecalling_config().model_stride));
-    const auto result = current->pass_read(
-            holder, timeout_ms != 0 ? timeout_ms : m_default_pass_read_timeout_ms);
+    // A tag already in flight is refused there, in the same step that queues the read.
+    const auto result = current->pass_read(holder, timeout_ms);
     const auto value = static_cast<std::int32_t>(result);
-    if (value < 0 || value > 2) {
+    if (value < 0 || value > 3) {
         throw std::runtime_error("Unrecognised pass_read result: " + to_string(result));
     }
     return static_cast<PassReadResult>(value);
@@ -200,14 +216,12 @@ void TamsuClientImpl::get_completed_reads(std::list<Read>& reads)
     }
 }
 
-bool TamsuClientImpl::validate_read(const Read& read, std::string& error_message) const
+std::string TamsuClientImpl::content_problems(const Read& read)
 {
-    std::string message = "Missing data in ReadHolder object:";
-    bool valid = true;
+    std::string problems;
     const auto missing = [&](bool present, const char* item) {
         if (!present) {
-            message += item;
-            valid = false;
+            problems += item;
         }
     };
     const auto& metadata = read.get_metadata();
@@ -218,20 +232,25 @@ bool TamsuClientImpl::validate_read(const Read& read, std::string& error_message
     missing(metadata.exists("daq_scaling"), " daq_scaling metadata field not found.");
     // Only the low 32 bits of a tag travel, and replies are matched by tag.
     const auto tag = read.get_read_tag();
-    const auto tag_text = std::to_string(tag);
     if (tag > 0xffffffffUL) {
-        message += " read_tag " + tag_text + " does not fit in 32 bits.";
-        valid = false;
+        problems += " read_tag " + std::to_string(tag) + " does not fit in 32 bits.";
     }
+    return problems;
+}
+
+bool TamsuClientImpl::validate_read(const Read& read, std::string& error_message) const
+{
+    auto problems = content_problems(read);
+    const auto tag = read.get_read_tag();
     const auto current = engine();
     if (current && current->get_read_buffer()->is_in_flight(tag)) {
-        message += " read_tag " + tag_text + " is already in flight.";
-        valid = false;
+        problems += " read_tag " + std::to_string(tag) + " is already in flight.";
     }
-    if (!valid) {
-        error_message = message;
+    if (problems.empty()) {
+        return true;
     }
-    return valid;
+    error_message = "Missing data in ReadHolder object:" + problems;
+    return false;
 }
 
 std::string TamsuClientImpl::get_error_message() const
@@ -278,24 +297,26 @@ Result TamsuClientImpl::get_alignment_sam_header(std::string& header)
 
 void TamsuClientImpl::report_state(common::diagnostics::state::StateLogger& logger) const
 {
+    const auto settings = parameters();
     logger.log("status", to_string(get_status()));
-    logger.log("priority", static_cast<long>(m_priority));
-    logger.log("m_connection_timeout_ms", static_cast<unsigned long>(m_connection_timeout_ms));
+    logger.log("priority", static_cast<long>(settings.priority));
+    logger.log("m_connection_timeout_ms",
+               static_cast<unsigned long>(settings.connection_timeout_ms));
     logger.log("m_address", m_address);
     logger.log("m_config_name", m_config_name);
-    logger.log("m_barcode_kits", m_barcode_kits);
-    logger.log("m_align_index_file", m_align_index_file);
-    logger.log("m_bed_file", m_bed_file);
-    logger.log("m_timeout", static_cast<unsigned long>(m_timeout));
+    logger.log("m_barcode_kits", settings.barcode_kits);
+    logger.log("m_align_index_file", settings.align_index_file);
+    logger.log("m_bed_file", settings.bed_file);
+    logger.log("m_timeout", static_cast<unsigned long>(settings.timeout));
     logger.log("m_server_file_load_timeout",
-               static_cast<unsigned long>(m_server_file_load_timeout));
-    logger.log("m_block_size", m_block_size);
-    logger.log("m_max_reads_queued", m_max_reads_queued);
-    logger.log("m_disable_events", m_disable_events);
-    logger.log("m_enable_state_data", m_enable_state_data);
+               static_cast<unsigned long>(settings.server_file_load_timeout));
+    logger.log("m_block_size", settings.block_size);
+    logger.log("m_max_reads_queued", settings.max_reads_queued);
+    logger.log("m_disable_events", settings.disable_events);
+    logger.log("m_enable_state_data", settings.enable_state_data);
     // Whether keys are set, never the keys.
     logger.log("m_transport_security",
-               to_curve_keys(m_transport_security).enabled() ? "curve" : "none");
+               to_curve_keys(settings.transport_security).enabled() ? "curve" : "none");
     if (const auto current = engine()) {
         const auto client = logger.create_child_section("client");
         const auto section = logger.create_child_section("BasecallClient");

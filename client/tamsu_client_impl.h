@@ -23,15 +23,42 @@ public:
     TamsuClientImpl(std::string address, std::string config_name);
     ~TamsuClientImpl() override;
 
-    // Stores `value` into `member` unless a connection exists (already_connected).
-    template <typename Member, typename Value>
-    Result set(const char* setter, Member& member, Value value, const std::string& value_text)
+    // What the setters write while disconnected; connect works from a copy.
+    struct Parameters {
+        Read::Priority priority = Read::MEDIUM_PRIORITY;
+        unsigned int connection_timeout_ms = 15000;
+        std::string barcode_kits;
+        std::string align_index_file;
+        std::string bed_file;
+        std::string alignment_type = "auto";
+        std::string client_name;
+        unsigned int timeout = 2000;
+        unsigned int server_file_load_timeout = 30;
+        unsigned long default_pass_read_timeout_ms = 0;
+        unsigned int reconnect_timeout = 300;
+        unsigned long block_size = 50000;
+        unsigned long max_reads_queued = 20;
+        bool disable_events = true;
+        bool enable_state_data = false;
+        void (*callback)() = nullptr;
+        TamsuClient::StateChangeHandler state_change_handler;
+        interfaces::BarcodingOptions barcoding;
+        TransportSecurity transport_security;
+        // Set only by set_min_score_rear_barcodes, so the front score can stand in for it.
+        boost::optional<float> explicit_rear_score;
+    };
+
+    // Applies `change` to the parameters unless a connection exists (already_connected). Any
+    // thread; a setter racing connect is refused, or succeeds too late for that connection.
+    template <typename Change>
+    Result set(const char* setter, const std::string& value_text, Change change)
     {
         write_trace(setter, value_text);
+        std::lock_guard<std::mutex> lock(m_parameters_mutex);
         if (get_status() != ConnectionStatus::disconnected) {
             return Result::already_connected;
         }
-        member = std::move(value);
+        change(m_parameters);
         return Result::success;
     }
 
@@ -48,35 +75,17 @@ public:
 
     void report_state(common::diagnostics::state::StateLogger& logger) const override;
 
-    // Parameters, written by the setters while disconnected.
-    Read::Priority m_priority = Read::MEDIUM_PRIORITY;
-    unsigned int m_connection_timeout_ms = 15000;
-    const std::string m_address;
-    const std::string m_config_name;
-    std::string m_barcode_kits;
-    std::string m_align_index_file;
-    std::string m_bed_file;
-    std::string m_alignment_type = "auto";
-    std::string m_client_name;
-    unsigned int m_timeout = 2000;
-    unsigned int m_server_file_load_timeout = 30;
-    unsigned long m_default_pass_read_timeout_ms = 0;
-    unsigned int m_reconnect_timeout = 300;
-    unsigned long m_block_size = 50000;
-    unsigned long m_max_reads_queued = 20;
-    bool m_disable_events = true;
-    bool m_enable_state_data = false;
-    void (*m_callback)() = nullptr;
-    TamsuClient::StateChangeHandler m_state_change_handler;
-    interfaces::BarcodingOptions m_barcoding;
-    TransportSecurity m_transport_security;
-    // Set only by set_min_score_rear_barcodes, so the front score can stand in for it.
-    boost::optional<float> m_explicit_rear_score;
-
 private:
     std::shared_ptr<basecall_service::BasecallClient> engine() const;
-    ipc_tools::ConnectionInfo connection_info() const;
+    Parameters parameters() const;
+    ipc_tools::ConnectionInfo connection_info(const Parameters& parameters) const;
+    // The read's own problems, without the tag's: pass_read decides that when queueing.
+    static std::string content_problems(const Read& read);
 
+    const std::string m_address;
+    const std::string m_config_name;
+    mutable std::mutex m_parameters_mutex;  // guards m_parameters; taken before m_client_mutex
+    Parameters m_parameters;
     mutable std::mutex m_client_mutex;  // guards copying and replacing m_engine
     std::shared_ptr<basecall_service::BasecallClient> m_engine;
     // Last member: unregistered before anything a report reads is destroyed.

@@ -18,6 +18,9 @@ public:
     // `curve` says whether it uses CURVE, which changes what a failure means. Throws zmq::error_t.
     void watch(zmq::socket_t& socket, bool curve);
 
+    // Closes the socket the events arrive on, so that the context of the watched socket can end.
+    void unwatch() { m_events.close(); }
+
     // Takes in the events queued so far. Empty while the handshakes since the last successful
     // one (over every socket watched) have not failed for sure, else why they fail.
     std::string failure();

@@ -3,6 +3,7 @@
 #include "common/contract.h"
 #include "common/logger.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sstream>
 #include <system_error>
@@ -15,9 +16,15 @@ namespace {
 
 using FrequentTrace = common::tracing::TraceDomainHelper<hftrace::ipc_tools::RequestBroker>;
 
+using Clock = std::chrono::steady_clock;
+
 // Retries after the first wait for a reply; four waits in all.
 constexpr int k_poll_retries = 3;
 constexpr auto k_heartbeat_interval = std::chrono::nanoseconds(999'999'999);
+// The longest single poll within a wait: how late a stop may be noticed.
+constexpr auto k_poll_slice = std::chrono::milliseconds(50);
+// Sockets a context may hold (the ZeroMQ default).
+constexpr int k_max_sockets = 1024;
 
 std::string to_string_zmq_error(int error)
 {
@@ -38,7 +45,7 @@ std::string poll_result_as_string(int result, zmq_pollitem_t item)
 }
 
 RequestBroker::RequestBroker()
-        : m_context(1, 1024)
+        : m_context(1, k_max_sockets)
 {
 }
 
@@ -70,6 +77,14 @@ void RequestBroker::prepare_connection(const std::string& address, unsigned int 
 
 void RequestBroker::reset()
 {
+    if (m_socket) {
+        // Reconnecting faster than the reaper frees closed sockets would run out of
+        // descriptors; ending the old context waits for it (quick, the socket does not linger).
+        // Every socket of the old context must be closed by now, or ending it would block.
+        m_handshakes.unwatch();
+        m_socket.close();
+        m_context = zmq::context_t(1, k_max_sockets);
+    }
     zmq::socket_t socket(m_context, zmq::socket_type::req);
     m_socket = std::move(socket);
     m_socket.set(zmq::sockopt::linger, 0);
@@ -112,13 +127,46 @@ void RequestBroker::send(zmq::message_t& out)
     }
 }
 
+bool RequestBroker::PollOutcome::replied() const
+{
+    return result != 0 && (item.revents & ZMQ_POLLIN) != 0 && (item.revents & ZMQ_POLLERR) == 0;
+}
+
+void RequestBroker::request_stop()
+{
+    m_stop_requested = true;
+}
+
 void RequestBroker::wait_for_reply(const std::string& name)
 {
-    int budget = k_poll_retries;
+    for (int wait = 0;; ++wait) {
+        const auto outcome = wait_once();
+        if (outcome.replied()) {
+            return;
+        }
+        // A wait ended without a reply. After a stop, no further wait.
+        check_handshake(name);
+        if (wait == k_poll_retries || m_stop_requested) {
+            throw_no_reply(name, outcome);
+        }
+    }
+}
+
+RequestBroker::PollOutcome RequestBroker::wait_once()
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(m_timeout);
+    bool stop_seen = false;
+    PollOutcome outcome;
     while (true) {
-        zmq_pollitem_t item{m_socket.handle(), 0, ZMQ_POLLIN, 0};
-        const int result = zmq_poll(&item, 1, static_cast<long>(m_timeout));
-        if (result == -1) {
+        if (!stop_seen && m_stop_requested) {
+            stop_seen = true;
+            deadline = std::min(deadline, Clock::now() + k_stop_grace);
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto slice = std::max(std::chrono::milliseconds(0), std::min(left, k_poll_slice));
+        outcome.item = {m_socket.handle(), 0, ZMQ_POLLIN, 0};
+        outcome.result = zmq_poll(&outcome.item, 1, static_cast<long>(slice.count()));
+        if (outcome.result == -1) {
             const int error = zmq_errno();
             if (error == EINTR) {
                 continue;
@@ -126,37 +174,30 @@ void RequestBroker::wait_for_reply(const std::string& name)
             write_trace("send_request", "zmq::poll exception. " + to_string_zmq_error(error));
             throw zmq::error_t();
         }
-        FrequentTrace::write_trace("send_request",
-                                   [&] { return poll_result_as_string(result, item); });
-
-        const bool readable = (item.revents & ZMQ_POLLIN) != 0;
-        const bool failed = (item.revents & ZMQ_POLLERR) != 0;
-        if (budget > 0) {
-            if (result != 0 && readable && !failed) {
-                return;
-            }
-            --budget;
-            continue;
+        if (outcome.result != 0 || Clock::now() >= deadline) {
+            break;
         }
-        if (!readable) {
-            check_handshake(name);
-            write_trace("send_request", "Timeout waiting for reply to request: " + name);
-            throw TimeoutError("Timeout waiting for reply to request: " + name);
-        }
-        if (result == 0) {
-            write_trace("send_request",
-                        poll_result_as_string(result, item) +
-                                " Polling ambiguity waiting for reply to request: " + name);
-            throw TimeoutError("Timeout waiting for reply to request {zero events}: " + name);
-        }
-        if (failed) {
-            write_trace("send_request",
-                        poll_result_as_string(result, item) +
-                                " Error on socket waiting for reply to request: " + name);
-            throw TimeoutError("Timeout waiting for reply to request {error on socket}: " + name);
-        }
-        return;
     }
+    FrequentTrace::write_trace("send_request",
+                               [&] { return poll_result_as_string(outcome.result, outcome.item); });
+    return outcome;
+}
+
+void RequestBroker::throw_no_reply(const std::string& name, const PollOutcome& last)
+{
+    if ((last.item.revents & ZMQ_POLLIN) == 0) {
+        write_trace("send_request", "Timeout waiting for reply to request: " + name);
+        throw TimeoutError("Timeout waiting for reply to request: " + name);
+    }
+    if (last.result == 0) {
+        write_trace("send_request",
+                    poll_result_as_string(last.result, last.item) +
+                            " Polling ambiguity waiting for reply to request: " + name);
+        throw TimeoutError("Timeout waiting for reply to request {zero events}: " + name);
+    }
+    write_trace("send_request", poll_result_as_string(last.result, last.item) +
+                                        " Error on socket waiting for reply to request: " + name);
+    throw TimeoutError("Timeout waiting for reply to request {error on socket}: " + name);
 }
 
 // Read only once a wait ended without a reply, so replies that arrive cost nothing here.

@@ -7,6 +7,7 @@
 
 #include <zmq.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <string>
@@ -48,7 +49,8 @@ public:
 std::string poll_result_as_string(int result, zmq_pollitem_t item);
 
 // The client's one network endpoint: a ZeroMQ REQ socket with one request outstanding at a
-// time. Used by one thread at a time; it never reconnects by itself (see reset).
+// time. Used by one thread at a time, except request_stop; it never reconnects by itself (see
+// reset).
 class RequestBroker : private common::tracing::TraceDomain<RequestBroker> {
 public:
     // Creates the ZeroMQ context (one I/O thread); no socket yet. Throws zmq::error_t.
@@ -65,16 +67,24 @@ public:
     void prepare_connection(const std::string& address, unsigned int timeout,
                             const CurveKeys& keys = {});
 
-    // Replaces the socket by a new one, with the stored keys, connected to the stored endpoint.
-    // A REQ socket whose request got no reply cannot send again until this is called. Throws
-    // zmq::error_t.
+    // Replaces the socket by a new one, with the stored keys, connected to the stored endpoint, in
+    // a new context once there was a socket: closing a socket only hands it to the context's
+    // reaper, and ending the context is what waits until its descriptors are released. A REQ socket
+    // whose request got no reply cannot send again until this is called. Throws zmq::error_t.
     void reset();
 
-    // Sends `request` (consumed) and waits for its reply, at most four time-outs. Throws
-    // TimeoutError, HandshakeError (instead of TimeoutError when the handshakes failed),
-    // BadReply, BadRequest, zmq::error_t or std::system_error; after a BAD_REQUEST or
-    // CLIENT_NOT_RECOGNISED reply, `reply` holds that reply.
+    // Sends `request` (consumed) and waits for its reply, at most four time-outs (after a stop,
+    // at most the stop grace). Throws TimeoutError, BadReply, BadRequest, zmq::error_t or
+    // std::system_error, or HandshakeError instead of TimeoutError when the handshakes with the
+    // server failed; after a BAD_REQUEST or CLIENT_NOT_RECOGNISED reply, `reply` holds that
+    // reply.
     void send_request(Message& request, Message& reply);
+
+    // Any thread, for good: the wait in progress and every later one end k_stop_grace after
+    // the stop is seen, as if they had timed out, unless the reply comes first. A server that
+    // answers still completes the exchange in hand and a farewell; a silent one costs little.
+    void request_stop();
+    static constexpr std::chrono::milliseconds k_stop_grace{200};
 
     // Sends HEARTBEAT_PING when nothing was sent for a second; throws InvalidResponse when the
     // server answers anything but HEARTBEAT_ECHO, and whatever send_request throws.
@@ -86,8 +96,18 @@ public:
     static void accept_reply(const std::string& name, zmq::message_t& received, Message& reply);
 
 private:
+    // How one wait for a reply ended: the last poll's result and item.
+    struct PollOutcome {
+        int result = 0;
+        zmq_pollitem_t item{};
+        bool replied() const;
+    };
+
     void send(zmq::message_t& out);
     void wait_for_reply(const std::string& name);
+    // One wait of the time-out, polled in short slices so that a stop is noticed.
+    PollOutcome wait_once();
+    [[noreturn]] void throw_no_reply(const std::string& name, const PollOutcome& last);
     // Throws HandshakeError when the handshakes with the server are failing.
     void check_handshake(const std::string& name);
     void fetch_and_validate_reply(const std::string& name, Message& reply);
@@ -99,6 +119,7 @@ private:
     CurveKeys m_keys;
     unsigned int m_timeout = 0;
     std::chrono::steady_clock::time_point m_last_contact;
+    std::atomic<bool> m_stop_requested{false};
 };
 
 }  // namespace ipc_tools

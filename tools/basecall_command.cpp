@@ -36,11 +36,12 @@ Server and run:
   --output-dir DIR             where the files go (default: the current directory)
   --name NAME                  the name the server shows for this client (default tamsu)
   --priority high|medium|low   priority of the reads
-  --timeout MS                 wait for each server reply (client default 2000)
+  --timeout MS                 wait for each server reply, at least 1 (client default 2000)
   --connection-timeout MS      how long the server keeps a quiet client (default 15000)
   --file-load-timeout S        time the server may take to load files (default 30)
   --reconnect-timeout S        how long to keep reconnecting to a lost server (default 300)
-  --block-size N               block length in model strides (default 50000)
+  --block-size N               block length in model strides, at most 4294967295
+                               (default 50000)
   --max-reads-queued N         reads waiting to be sent before input waits (default 20)
   --moves                      ask for moves and trace
   --state-data                 ask for state data

@@ -19,9 +19,9 @@ std::optional<float> optional_fraction(const CommandLine& line, const std::strin
 }
 
 std::optional<unsigned long> optional_number(const CommandLine& line, const std::string& name,
-                                             unsigned long maximum)
+                                             unsigned long maximum, unsigned long minimum = 0)
 {
-    return line.has(name) ? std::optional<unsigned long>(line.number(name, 0, maximum))
+    return line.has(name) ? std::optional<unsigned long>(line.number(name, 0, maximum, minimum))
                           : std::nullopt;
 }
 
@@ -145,15 +145,15 @@ void BasecallOptions::read_connection(const CommandLine& line)
     if (line.has("priority")) {
         priority = parse_priority(line.text("priority"));
     }
-    timeout_ms = optional_number(line, "timeout", k_max_32);
+    // A reply cannot come in no time: 0 would only fail and reconnect at once, again and again.
+    timeout_ms = optional_number(line, "timeout", k_max_32, 1);
     connection_timeout_ms = optional_number(line, "connection-timeout", k_max_32);
     file_load_timeout_s = optional_number(line, "file-load-timeout", k_max_32);
     reconnect_timeout_s = optional_number(line, "reconnect-timeout", k_max_32);
-    block_size = optional_number(line, "block-size", k_max_64);
-    max_reads_queued = optional_number(line, "max-reads-queued", k_max_64);
-    if ((block_size && *block_size == 0) || (max_reads_queued && *max_reads_queued == 0)) {
-        throw UsageError("--block-size and --max-reads-queued must be at least 1");
-    }
+    // Samples per block are the block size times the model stride, a 32-bit number from the
+    // server: with a 32-bit block size the product cannot overflow.
+    block_size = optional_number(line, "block-size", k_max_32, 1);
+    max_reads_queued = optional_number(line, "max-reads-queued", k_max_64, 1);
     moves = line.has("moves");
     state_data = line.has("state-data");
     name = line.text("name", name);

@@ -1,5 +1,6 @@
 #include "tools/basecall_run.h"
 
+#include "client/server_query.h"
 #include "client/tamsu_client.h"
 #include "tools/embedded_server.h"
 #include "tools/input_error.h"
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <future>
 #include <list>
 #include <thread>
@@ -22,6 +24,8 @@ namespace {
 
 constexpr auto k_idle_wait = std::chrono::milliseconds(2);
 constexpr auto k_finish_poll = std::chrono::milliseconds(20);
+// The client's own request time-out, for a query when --timeout was not given.
+constexpr unsigned int k_default_timeout_ms = 2000;
 
 std::string format_fixed(double value, int decimals)
 {
@@ -81,8 +85,14 @@ std::string BasecallRun::server_name(const std::string& address) const
 int BasecallRun::run_with(const std::string& address)
 {
     RawReadReader reader(m_options.input);
+    // Before the client, whose handler refers to it.
+    m_watch.emplace(server_name(address), m_err);
     tamsu::TamsuClient client(address, m_options.config);
-    const auto failed_setter = m_options.apply_to(client);
+    auto failed_setter = m_options.apply_to(client);
+    if (failed_setter.empty() &&
+        client.set_state_change_handler(m_watch->handler()) != tamsu::Result::success) {
+        failed_setter = "set_state_change_handler";
+    }
     if (!failed_setter.empty()) {
         m_err << "tamsu: the client refused a parameter (" << failed_setter << ")\n";
         return 1;
@@ -100,24 +110,71 @@ int BasecallRun::run_with(const std::string& address)
 bool BasecallRun::connect(tamsu::TamsuClient& client, const std::string& address)
 {
     tamsu::Result result = tamsu::Result::failed;
-    std::string message;
-    try {
-        result = client.connect();
-        message = client.get_error_message();
-    } catch (const std::exception& error) {
-        message = error.what();
+    std::string message = missing_file();
+    if (message.empty()) {
+        try {
+            result = m_watch->connect(client);
+            message = client.get_error_message();
+        } catch (const std::exception& error) {
+            message = error.what();
+        }
     }
     if (result == tamsu::Result::success) {
         return true;
+    }
+    if (InterruptFlag::raised()) {
+        m_err << "tamsu: interrupted while connecting to " << server_name(address) << "\n";
+    } else {
+        m_err << "tamsu: cannot connect to " << server_name(address) << " (configuration "
+              << m_options.config << "): " << connect_failure(result, message, address) << "\n";
+    }
+    client.disconnect();
+    return false;
+}
+
+std::string BasecallRun::connect_failure(tamsu::Result result, std::string message,
+                                         const std::string& address) const
+{
+    if (result == tamsu::Result::barcode_kit_unavailable) {
+        const auto lamp = unknown_lamp_kit(address);
+        message = lamp.empty() ? message : lamp;
     }
     // The client's message starts with the result code in brackets; other failures lack it.
     if (message.empty() || message.front() != '[') {
         message = tamsu::to_string(result) + (message.empty() ? "" : ": " + message);
     }
-    m_err << "tamsu: cannot connect to " << server_name(address) << " (configuration "
-          << m_options.config << "): " << message << "\n";
-    client.disconnect();
-    return false;
+    return message;
+}
+
+std::string BasecallRun::missing_file() const
+{
+    for (const auto& [what, path] :
+         {std::pair<const char*, const std::string&>{"alignment index", m_options.index},
+          {"BED file", m_options.bed}}) {
+        if (!path.empty() && !std::filesystem::exists(path)) {
+            return std::string("the ") + what + " '" + path + "' does not exist";
+        }
+    }
+    return {};
+}
+
+std::string BasecallRun::unknown_lamp_kit(const std::string& address) const
+{
+    if (m_options.lamp_kit.empty()) {
+        return {};
+    }
+    std::vector<tamsu::server_query::LampKitDefinition> kits;
+    const auto timeout =
+            static_cast<unsigned int>(m_options.timeout_ms.value_or(k_default_timeout_ms));
+    if (tamsu::server_query::get_lamp_kits(kits, address, timeout) != tamsu::Result::success) {
+        return {};
+    }
+    for (const auto& kit : kits) {
+        if (kit.kit_name() == m_options.lamp_kit) {
+            return {};
+        }
+    }
+    return "[barcode_kit_unavailable] the server has no LAMP kit '" + m_options.lamp_kit + "'";
 }
 
 int BasecallRun::basecall(tamsu::TamsuClient& client, ReadFeeder& feeder, ResultWriter& writer)
@@ -126,6 +183,7 @@ int BasecallRun::basecall(tamsu::TamsuClient& client, ReadFeeder& feeder, Result
     feeder.start();
     std::string reason;
     while (!feeder.done() && reason.empty()) {
+        m_watch->report_reconnection(client);
         if (collect(client, writer, progress) == 0) {
             std::this_thread::sleep_for(k_idle_wait);
         }
@@ -174,6 +232,7 @@ bool BasecallRun::finish(tamsu::TamsuClient& client, ResultWriter& writer, Progr
     auto finishing = std::async(std::launch::async, [&client] { return client.finish(0); });
     bool stopped = false;
     while (finishing.wait_for(k_finish_poll) != std::future_status::ready) {
+        m_watch->report_reconnection(client);
         collect(client, writer, progress);
         if (InterruptFlag::raised() && !stopped) {
             // Ends the wait in finish, which then reports the reads still out.

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "client/result.h"
 #include "tools/basecall_options.h"
+#include "tools/connection_watch.h"
 
 #include <chrono>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -29,6 +32,15 @@ public:
 private:
     int run_with(const std::string& address);
     bool connect(tamsu::TamsuClient& client, const std::string& address);
+    // Why connect failed, in the client's words unless this program knows better.
+    std::string connect_failure(tamsu::Result result, std::string message,
+                                const std::string& address) const;
+    // An index or BED file that does not exist, which the client would report as a path it
+    // cannot resolve; empty when there is none.
+    std::string missing_file() const;
+    // The server refuses an unknown LAMP kit as an unknown barcode kit, naming no kit; empty
+    // unless the LAMP kit is what it does not have.
+    std::string unknown_lamp_kit(const std::string& address) const;
     int basecall(tamsu::TamsuClient& client, ReadFeeder& feeder, ResultWriter& writer);
     // Collects and writes every completed read; returns how many there were.
     std::size_t collect(tamsu::TamsuClient& client, ResultWriter& writer, ProgressMeter& progress);
@@ -44,6 +56,7 @@ private:
     std::ostream& m_out;
     std::ostream& m_err;
     std::chrono::steady_clock::time_point m_start;
+    std::optional<ConnectionWatch> m_watch;
 };
 
 }  // namespace tamsu_cli

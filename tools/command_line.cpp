@@ -77,7 +77,7 @@ std::string CommandLine::text(const std::string& name, const std::string& fallba
 }
 
 unsigned long CommandLine::number(const std::string& name, unsigned long fallback,
-                                  unsigned long maximum) const
+                                  unsigned long maximum, unsigned long minimum) const
 {
     const auto found = m_values.find(name);
     if (found == m_values.end()) {
@@ -87,9 +87,10 @@ unsigned long CommandLine::number(const std::string& name, unsigned long fallbac
     unsigned long number = 0;
     const auto end = value.data() + value.size();
     const auto parsed = std::from_chars(value.data(), end, number);
-    if (value.empty() || parsed.ec != std::errc() || parsed.ptr != end || number > maximum) {
-        throw UsageError("--" + name + " needs a whole number from 0 to " +
-                         std::to_string(maximum) + ", not '" + value + "'");
+    if (value.empty() || parsed.ec != std::errc() || parsed.ptr != end || number > maximum ||
+        number < minimum) {
+        throw UsageError("--" + name + " needs a whole number from " + std::to_string(minimum) +
+                         " to " + std::to_string(maximum) + ", not '" + value + "'");
     }
     return number;
 }

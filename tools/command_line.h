@@ -26,9 +26,9 @@ public:
     // Whether the option was given (switch or value).
     bool has(const std::string& name) const;
     std::string text(const std::string& name, const std::string& fallback = {}) const;
-    // A decimal number no greater than `maximum`.
-    unsigned long number(const std::string& name, unsigned long fallback,
-                         unsigned long maximum) const;
+    // A decimal number from `minimum` to `maximum`.
+    unsigned long number(const std::string& name, unsigned long fallback, unsigned long maximum,
+                         unsigned long minimum = 0) const;
     // A finite decimal fraction.
     float fraction(const std::string& name, float fallback) const;
 

@@ -87,7 +87,7 @@ int QueryCommand::run(const std::vector<std::string>& arguments, std::ostream& o
         what != "server-info" && what != "internal-state") {
         throw UsageError("unknown query '" + what + "'");
     }
-    const auto timeout = static_cast<unsigned int>(line.number("timeout", 2000, 0xffffffffUL));
+    const auto timeout = static_cast<unsigned int>(line.number("timeout", 2000, 0xffffffffUL, 1));
     const auto security = SecurityOptions::from_command_line(line, line.has("server"));
     boost::log::core::get()->set_logging_enabled(line.has("verbose"));
     std::unique_ptr<EmbeddedServer> embedded;

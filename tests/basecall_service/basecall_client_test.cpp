@@ -457,6 +457,7 @@ public:
     const std::string& get_alignment_file_header() const override { return m_header; }
     const ErrorState& error_state() const override { return m_error; }
     void disconnect_from_server() const override {}
+    void stop() override {}
 
     std::atomic<int> attempts{0};
     ErrorState m_error{ConnectionError::timed_out, "no server"};

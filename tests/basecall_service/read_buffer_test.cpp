@@ -67,7 +67,7 @@ protected:
     void queue(std::uint64_t tag, unsigned long samples = 200)
     {
         auto read = make_read(tag, samples);
-        ASSERT_TRUE(buffer.queue_read(read, 0));
+        ASSERT_EQ(buffer.queue_read(read, 0), PassReadResult::success);
     }
 
     // Queues a read and lets the "server" accept it.
@@ -78,7 +78,7 @@ protected:
     }
 
     // Starts a host thread whose queue_read will have to wait.
-    std::future<bool> queue_in_background(ReadHolder& read)
+    std::future<PassReadResult> queue_in_background(ReadHolder& read)
     {
         auto result = std::async(std::launch::async,
                                  [this, &read] { return buffer.queue_read(read, k_forever_ms); });
@@ -138,7 +138,7 @@ TEST_F(ReadBufferTest, BlocksCarryTheConnectionIdAndScalingOverrideWhenSet)
     given.get_metadata().insert("scaling_override_median", 1.5f);
     given.get_metadata().insert("scaling_override_med_abs_dev", 0.75f);
     for (auto* read : {&disabled, &defaults, &given}) {
-        ASSERT_TRUE(buffer.queue_read(*read, 0));
+        ASSERT_EQ(buffer.queue_read(*read, 0), PassReadResult::success);
     }
     for (int read = 0; read < 3; ++read) {
         EXPECT_EQ(buffer.next_read_messages().size(), 2u);
@@ -165,7 +165,7 @@ TEST_F(ReadBufferTest, ShortReadGoesStraightToTheOutputQueueEvenWhenFull)
 {
     buffer.set_max_input_queue_size(0);
     auto read = make_read(9, 99);  // fewer than 20 strides of 5
-    ASSERT_TRUE(buffer.queue_read(read, 0));
+    ASSERT_EQ(buffer.queue_read(read, 0), PassReadResult::success);
     EXPECT_EQ(read.get_read_tag(), 0u);
     EXPECT_TRUE(buffer.all_reads_processed());
     ReadList out;
@@ -174,7 +174,7 @@ TEST_F(ReadBufferTest, ShortReadGoesStraightToTheOutputQueueEvenWhenFull)
     EXPECT_EQ(out.front()->get_metadata().get_value<std::string>("read_id"), "read_9");
 
     auto long_enough = make_read(10, 100);
-    EXPECT_FALSE(buffer.queue_read(long_enough, 0));
+    EXPECT_EQ(buffer.queue_read(long_enough, 0), PassReadResult::queue_full);
     EXPECT_EQ(long_enough.get_read_tag(), 10u);
 }
 
@@ -186,7 +186,7 @@ TEST_F(ReadBufferTest, FullQueueRefusesAfterTheTimeOutAndLeavesTheReadWithTheCal
     queue(3);
     auto read = make_read(4, 200);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(buffer.queue_read(read, 100));
+    EXPECT_EQ(buffer.queue_read(read, 100), PassReadResult::queue_full);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
     EXPECT_EQ(read.get_read_tag(), 4u);
     EXPECT_EQ(read.get_datasets().count(interfaces::dataset::raw_data), 1u);
@@ -204,7 +204,7 @@ TEST_F(ReadBufferTest, WaiterIsLetInBySubmissionAndRefusedOnClosing)
     buffer.read_submitted();
     ASSERT_EQ(admitted.wait_for(k_deadline),
               std::future_status::ready);  // far ahead of its time-out
-    EXPECT_TRUE(admitted.get());
+    EXPECT_EQ(admitted.get(), PassReadResult::success);
     EXPECT_EQ(second.get_read_tag(), 0u);
     EXPECT_EQ(block_of(buffer.next_read_messages()[0])->read_tag(), 2u);
     EXPECT_EQ(connection_id_of(buffer.next_read_messages()[0]), "new");
@@ -213,11 +213,11 @@ TEST_F(ReadBufferTest, WaiterIsLetInBySubmissionAndRefusedOnClosing)
     auto refused = queue_in_background(third);
     buffer.set_no_more_data();
     ASSERT_EQ(refused.wait_for(k_deadline), std::future_status::ready);
-    EXPECT_FALSE(refused.get());
+    EXPECT_EQ(refused.get(), PassReadResult::not_accepting_reads);
     EXPECT_EQ(third.get_read_tag(), 3u);
 
     buffer.read_submitted();  // room again, but closed
-    EXPECT_FALSE(buffer.queue_read(third, 0));
+    EXPECT_EQ(buffer.queue_read(third, 0), PassReadResult::not_accepting_reads);
 }
 
 TEST_F(ReadBufferTest, NewConnectionRequeuesSubmittedReadsFirstWithTheNewId)
@@ -286,13 +286,13 @@ TEST_F(ReadBufferTest, SecondReadWithATagInFlightIsRefused)
     EXPECT_TRUE(buffer.is_in_flight(5));
     EXPECT_TRUE(buffer.is_in_flight(6));
     EXPECT_FALSE(buffer.is_in_flight(7));
-    EXPECT_FALSE(buffer.queue_read(twin_of_submitted, 0));
-    EXPECT_FALSE(buffer.queue_read(twin_of_queued, 0));
+    EXPECT_EQ(buffer.queue_read(twin_of_submitted, 0), PassReadResult::invalid_read);
+    EXPECT_EQ(buffer.queue_read(twin_of_queued, 0), PassReadResult::invalid_read);
     EXPECT_EQ(twin_of_queued.get_metadata().get_value<unsigned long>("duration"), 300u);
 
     buffer.read_retrieved(5);
     EXPECT_FALSE(buffer.is_in_flight(5));
-    EXPECT_TRUE(buffer.queue_read(twin_of_submitted, 0));
+    EXPECT_EQ(buffer.queue_read(twin_of_submitted, 0), PassReadResult::success);
 }
 
 TEST_F(ReadBufferTest, IncompleteReadIsRefusedAndKeptByTheCaller)
@@ -378,9 +378,9 @@ TEST(ReadBufferLifetimeTest, DestructionReleasesHostThreadsWaitingToQueue)
     auto buffer = std::make_unique<ReadBuffer>();
     buffer->set_max_input_queue_size(1);
     auto first = make_read(1, 200);
-    ASSERT_TRUE(buffer->queue_read(first, 0));
+    ASSERT_EQ(buffer->queue_read(first, 0), PassReadResult::success);
     std::vector<ReadHolder> reads;
-    std::vector<std::future<bool>> waiters;
+    std::vector<std::future<PassReadResult>> waiters;
     for (std::uint64_t tag = 10; tag < 13; ++tag) {
         reads.push_back(make_read(tag, 200));
     }
@@ -394,7 +394,7 @@ TEST(ReadBufferLifetimeTest, DestructionReleasesHostThreadsWaitingToQueue)
     buffer.reset();
     for (std::size_t i = 0; i < waiters.size(); ++i) {
         ASSERT_EQ(waiters[i].wait_for(k_deadline), std::future_status::ready);
-        EXPECT_FALSE(waiters[i].get());
+        EXPECT_EQ(waiters[i].get(), PassReadResult::not_accepting_reads);
         EXPECT_EQ(reads[i].get_read_tag(), 10u + i);
     }
 }

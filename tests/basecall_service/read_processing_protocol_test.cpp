@@ -102,7 +102,7 @@ protected:
         m_buffer.set_max_input_queue_size(10);
         m_buffer.set_connection_id("conn");
         auto read = tamsu_test::make_read(1, tamsu_test::make_samples(samples, 1), 5);
-        ASSERT_TRUE(m_buffer.queue_read(read, 0));
+        ASSERT_EQ(m_buffer.queue_read(read, 0), PassReadResult::success);
         ASSERT_TRUE(m_adapter.prepare_connection(m_peer->address(), 2000));
         m_protocol.set_connection_id("conn");
         // A stopped protocol only takes the buffer and returns, so exchanges can be driven
@@ -284,7 +284,7 @@ TEST_F(ReadProcessingProtocolTest, GenomeNamesUpToTheFieldSizeAreAccepted)
     ASSERT_TRUE(m_protocol.push_into_server(&m_adapter));
     ASSERT_TRUE(m_protocol.pull_from_server(&m_adapter)) << error_text();
     auto again = tamsu_test::make_read(1, tamsu_test::make_samples(1000, 2), 5);
-    ASSERT_TRUE(m_buffer.queue_read(again, 0));
+    ASSERT_EQ(m_buffer.queue_read(again, 0), PassReadResult::success);
     ASSERT_TRUE(m_protocol.push_into_server(&m_adapter));
 
     EXPECT_FALSE(m_protocol.pull_from_server(&m_adapter));
@@ -321,7 +321,7 @@ TEST_F(ReadProcessingProtocolTest, MalformedCalledBlocksAreInvalidResponses)
         buffer.set_max_input_queue_size(1);
         buffer.set_connection_id("conn");
         auto read = tamsu_test::make_read(1, tamsu_test::make_samples(1000, 1), 5);
-        ASSERT_TRUE(buffer.queue_read(read, 0));
+        ASSERT_EQ(buffer.queue_read(read, 0), PassReadResult::success);
         ScriptedPeer peer(accepting({PeerAction::reply(called_block_reply(spec))}));
         RequestBrokerAdapter adapter;
         ASSERT_TRUE(adapter.prepare_connection(peer.address(), 2000));

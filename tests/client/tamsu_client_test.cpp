@@ -3,15 +3,20 @@
 #include "basecall_service/server_proxy.h"
 #include "server/basecall_server.h"
 #include "support/read_factory.h"
+#include "support/scripted_peer.h"
+#include "support/temp_directory.h"
 
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -40,6 +45,12 @@ std::list<Read> collect(TamsuClient& client, std::size_t count)
         std::this_thread::sleep_for(2ms);
     }
     return reads;
+}
+
+std::size_t open_descriptors()
+{
+    const std::filesystem::directory_iterator entries("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
 
 // Status changes as the host's handler hears them.
@@ -75,6 +86,18 @@ protected:
     std::string server_state() const
     {
         return basecall_service::server_proxy::get_server_internal_state(address(), 5000);
+    }
+    // A client, not connected yet, that queues one read for a server that calls one read at a
+    // time, each for `call_delay`.
+    std::unique_ptr<TamsuClient> queue_of_one(std::chrono::milliseconds call_delay)
+    {
+        auto faults = m_server.faults();
+        faults.max_reads_in_flight = 1;
+        faults.call_delay = call_delay;
+        m_server.set_faults(faults);
+        auto client = std::make_unique<TamsuClient>(address(), "toy_flipflop_fast");
+        client->set_max_reads_queued(1);
+        return client;
     }
 
     reference_server::BasecallServer m_server{reference_server::ServerOptions()};
@@ -115,6 +138,42 @@ TEST(TamsuClientOfflineTest, ValidationListsEveryMissingItem)
     message = "untouched";
     EXPECT_TRUE(client.validate_read(complete, message));
     EXPECT_EQ(message, "untouched");
+}
+
+TEST(TamsuClientOfflineTest, SettersFromSeveralThreadsAtOnceAreAllTaken)
+{
+    TamsuClient client("5555", "cfg");
+    std::atomic<int> refused{0};
+    const auto text = [](char fill, int i) { return std::string(64, fill) + std::to_string(i); };
+    // Two threads per setter, and one reading the parameters for the report.
+    std::atomic<int> ready{0};
+    const auto host = [&](char fill) {
+        for (++ready; ready.load() < 3;) {
+        }
+        for (int i = 0; i < 200000; ++i) {
+            const auto name = client.set_name(text(fill, i));
+            const auto index = client.set_alignment_index_file(text(fill, i), text(fill, -i));
+            refused += name == Result::success && index == Result::success ? 0 : 1;
+            refused += i % 100 == 0 && client.get_internal_state().empty() ? 1 : 0;
+        }
+    };
+    std::vector<std::thread> hosts;
+    for (const char fill : {'a', 'b', 'c'}) {
+        hosts.emplace_back(host, fill);
+    }
+    for (auto& thread : hosts) {
+        thread.join();
+    }
+
+    EXPECT_EQ(refused.load(), 0);
+    // Whole values only: the last one some thread wrote.
+    const auto state = client.get_internal_state();
+    const std::string key = "\"m_align_index_file\": \"";
+    const auto start = state.find(key) + key.size();
+    const auto value = state.substr(start, state.find('"', start) - start);
+    EXPECT_TRUE(value == text('a', 199999) || value == text('b', 199999) ||
+                value == text('c', 199999))
+            << value;
 }
 
 TEST(TamsuClientOfflineTest, VersionsAndTheReportOfAnUnconnectedClient)
@@ -242,28 +301,23 @@ TEST_F(TamsuClientTest, FrontScoreAloneAlsoSetsTheRearScore)
 
 TEST_F(TamsuClientTest, PassReadWithoutTimeoutUsesTheDefaultOne)
 {
-    auto faults = m_server.faults();
-    faults.max_reads_in_flight = 1;
-    faults.call_delay = 10s;
-    m_server.set_faults(faults);
-    TamsuClient client(address(), "toy_flipflop_fast");
-    client.set_max_reads_queued(1);
-    client.set_default_pass_read_timeout_ms(300);
-    ASSERT_EQ(client.connect(), Result::success);
+    const auto client = queue_of_one(10s);
+    client->set_default_pass_read_timeout_ms(300);
+    ASSERT_EQ(client->connect(), Result::success);
     std::vector<PassReadResult> results;
     for (std::uint64_t tag = 1; tag <= 3; ++tag) {
         auto read = make_read(tag, 1000);
-        results.push_back(client.pass_read(read, 0));
+        results.push_back(client->pass_read(read, 0));
     }
 
     auto last = make_read(4, 1000);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(client.pass_read(last, 0), PassReadResult::queue_full);
+    EXPECT_EQ(client->pass_read(last, 0), PassReadResult::queue_full);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms);
     EXPECT_EQ(results.front(), PassReadResult::success);
     auto invalid = Read();
-    EXPECT_EQ(client.pass_read(invalid, 0), PassReadResult::invalid_read);
-    EXPECT_EQ(client.disconnect(), Result::success);
+    EXPECT_EQ(client->pass_read(invalid, 0), PassReadResult::invalid_read);
+    EXPECT_EQ(client->disconnect(), Result::success);
 }
 
 TEST_F(TamsuClientTest, AlignmentResultsReachTheReadAsMetadataAndLines)
@@ -332,6 +386,105 @@ TEST_F(TamsuClientTest, TagsThatCannotBeMatchedAreRefusedWithoutCostingOtherRead
     EXPECT_EQ(reads.front().get_by_name("duration"), "1000");
     EXPECT_EQ(client.pass_read(twin, 5000), PassReadResult::success);
     EXPECT_EQ(client.get_status(), ConnectionStatus::connected);
+}
+
+TEST_F(TamsuClientTest, TwoHostsWaitingToPassOneTagGetOneReadInAndTheOtherRefused)
+{
+    // Both hosts find the tag free and wait for room, which comes when the first read is back.
+    const auto client = queue_of_one(1s);
+    ASSERT_EQ(client->connect(), Result::success);
+    auto called = make_read(1, 1000);
+    auto queued = make_read(2, 1000);
+    ASSERT_EQ(client->pass_read(called, 5000), PassReadResult::success);
+    ASSERT_EQ(client->pass_read(queued, 5000), PassReadResult::success);
+
+    std::vector<PassReadResult> results(2);
+    std::vector<std::thread> hosts;
+    for (std::size_t host = 0; host < results.size(); ++host) {
+        hosts.emplace_back([&, host] {
+            auto twin = make_read(7, 1000 + 100 * host);
+            results[host] = client->pass_read(twin, 60000);
+        });
+    }
+    for (auto& host : hosts) {
+        host.join();
+    }
+
+    std::sort(results.begin(), results.end());
+    EXPECT_EQ(results,
+              (std::vector<PassReadResult>{PassReadResult::success, PassReadResult::invalid_read}));
+    EXPECT_EQ(collect(*client, 3).size(), 3u);
+}
+
+TEST_F(TamsuClientTest, StoppingWhileTheServerIsSilentDoesNotWaitForTheRequestTimeOut)
+{
+    // Four waits of this each, 40 s, is what a silent server used to cost.
+    constexpr unsigned int wait_ms = 10000;
+    using Stop = std::function<void(std::unique_ptr<TamsuClient>&)>;
+    const std::vector<std::pair<const char*, Stop>> stops = {
+            {"disconnect",
+             [](auto& client) {
+                 EXPECT_EQ(client->disconnect(), Result::success);
+                 EXPECT_EQ(client->get_status(), ConnectionStatus::disconnected);
+             }},
+            {"finish after its time-out",
+             [](auto& client) { EXPECT_EQ(client->finish(1), Result::failed); }},
+            {"destructor", [](auto& client) { client.reset(); }},
+    };
+    for (const auto& [name, stop] : stops) {
+        SCOPED_TRACE(name);
+        auto faults = m_server.faults();
+        faults.silent = false;
+        m_server.set_faults(faults);
+        auto client = std::make_unique<TamsuClient>(address(), "toy_flipflop_fast");
+        client->set_timeout(wait_ms);
+        ASSERT_EQ(client->connect(), Result::success);
+        faults.silent = true;
+        m_server.set_faults(faults);
+        auto read = make_read(1, 1000);
+        ASSERT_EQ(client->pass_read(read, 5000), PassReadResult::success);
+
+        const auto start = std::chrono::steady_clock::now();
+        stop(client);
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+
+        EXPECT_LT(elapsed / 1ms, wait_ms);
+    }
+}
+
+TEST(TamsuClientReconnectTest, ReconnectingWithTinyTimeOutsKeepsDescriptorsBounded)
+{
+    tamsu_test::TempDirectory directory;
+    tamsu_test::ScriptedPeer silent(
+            [](const tamsu_test::ReceivedRequest&) { return tamsu_test::PeerAction::silence(); },
+            "tcp://127.0.0.1:*", false);
+    const std::pair<const char*, std::string> servers[] = {
+            {"absent", "ipc://" + directory.file("nobody")}, {"silent", silent.address()}};
+    for (const auto& [kind, address] : servers) {
+        for (const unsigned int timeout_ms : {0u, 1u}) {
+            SCOPED_TRACE(std::string(kind) + " server, time-out " + std::to_string(timeout_ms));
+            TamsuClient client(address, "toy_flipflop_fast");
+            client.set_timeout(timeout_ms);
+            const auto before = open_descriptors();
+            std::thread host([&] { EXPECT_NE(client.connect(), Result::success); });
+
+            std::size_t most = before;
+            bool failed = false;
+            for (int sample = 0; sample < 40 && !failed; ++sample) {
+                std::this_thread::sleep_for(50ms);
+                most = std::max(most, open_descriptors());
+                failed = client.get_status() == ConnectionStatus::error;
+            }
+            const auto start = std::chrono::steady_clock::now();
+            client.disconnect();
+            host.join();
+            const auto elapsed = std::chrono::steady_clock::now() - start;
+
+            EXPECT_FALSE(failed) << client.get_error_message();
+            EXPECT_LE(most, before + 20);
+            EXPECT_LT(elapsed / 1ms, 5000);
+        }
+    }
 }
 
 TEST_F(TamsuClientTest, SeparatorsInConnectionValuesFailTheConnectionCleanly)

@@ -178,7 +178,8 @@ CalledReadSession::CalledReadSession(PullOptions options, const std::string& con
     m_buffer.set_connection_id(connection_id);
     auto read = tamsu_test::make_read(k_read_tag, tamsu_test::make_samples(k_read_samples, 1),
                                       k_read_stride);
-    require(m_buffer.queue_read(read, 0), "the read is queued");
+    require(m_buffer.queue_read(read, 0) == basecall_service::PassReadResult::success,
+            "the read is queued");
     m_protocol.set_connection_id(connection_id);
     m_protocol.set_disable_events(options.disable_events);
     m_protocol.set_pull_state_data(options.pull_state_data);

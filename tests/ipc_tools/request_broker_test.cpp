@@ -74,6 +74,51 @@ TEST(RequestBrokerTest, SilentServerTimesOutAfterFourWaits)
     EXPECT_LT(elapsed, 20s);
 }
 
+TEST(RequestBrokerTest, AStopEndsWaitsOnASilentServerButNotAnExchangeItAnswers)
+{
+    // Four waits of 10 s each would be 40 s; after a stop, a wait lasts a short grace.
+    struct Case {
+        const char* name;
+        bool stop_first;  // as for a farewell; otherwise the stop comes during the wait
+        PeerAction answer;
+        MessageType expected;
+    };
+    const Case cases[] = {
+            {"stop during the wait", false, PeerAction::silence(), MessageType::UNSET},
+            {"request after the stop", true, PeerAction::silence(), MessageType::UNSET},
+            {"answered within the grace", true,
+             PeerAction::reply(simple_reply(MessageType::DISCONNECTED), 20ms),
+             MessageType::DISCONNECTED},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        ScriptedPeer peer({test.answer});
+        RequestBroker broker;
+        broker.prepare_connection(peer.address(), 10000);
+        if (test.stop_first) {
+            broker.request_stop();
+        }
+        std::thread stopper([&] {
+            if (peer.wait_for_requests(1)) {
+                broker.request_stop();
+            }
+        });
+        Message request(MessageType::DISCONNECT, "id", 0, "");
+        Message reply;
+
+        const auto start = Clock::now();
+        const auto text = tamsu_test::exception_text([&] { broker.send_request(request, reply); });
+        const auto elapsed = Clock::now() - start;
+        stopper.join();
+
+        EXPECT_EQ(reply.get_type(), test.expected);
+        EXPECT_EQ(text, test.expected == MessageType::UNSET
+                                ? "Timeout waiting for reply to request: DISCONNECT"
+                                : "<no exception>");
+        EXPECT_LT(elapsed / 1ms, 10000);
+    }
+}
+
 TEST(RequestBrokerTest, ReplyArrivingDuringALaterWaitIsAccepted)
 {
     // Waits of 600 ms each: the reply comes during the third one, 900 ms before the budget ends.

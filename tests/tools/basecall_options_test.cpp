@@ -52,14 +52,16 @@ TEST(BasecallOptionsTest, RejectsValuesTheClientCannotTake)
             {},
             {"in.tsv", "--priority", "urgent"},
             {"in.tsv", "--timeout", "4294967296"},
+            {"in.tsv", "--timeout", "0"},
             {"in.tsv", "--block-size", "0"},
+            // Times the model stride of 5, beyond 64 bits.
+            {"in.tsv", "--block-size", "3689348814741910324"},
             {"in.tsv", "--max-reads-queued", "0"},
             {"in.tsv", "--alignment-type", "full"},
             {"in.tsv", "--min-score-masks", "high"},
     };
     for (const auto& arguments : bad) {
-        EXPECT_THROW(parse(arguments), UsageError)
-                << (arguments.size() > 1 ? arguments[1] : "no input");
+        EXPECT_THROW(parse(arguments), UsageError) << testing::PrintToString(arguments);
     }
 }
 

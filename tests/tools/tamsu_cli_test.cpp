@@ -400,15 +400,30 @@ TEST_F(TamsuCliTest, AnUnreadableInputFailsBeforeAnythingIsWritten)
     EXPECT_FALSE(std::filesystem::exists(file("out")));
 }
 
-TEST_F(TamsuCliTest, AnUnknownConfigurationIsReportedWithTheClientsMessage)
+TEST_F(TamsuCliTest, RefusedConnectionsNameWhatWasRefused)
 {
     write_input("reads.tsv", 2, 1);
-    const auto result =
-            tamsu({"basecall", "reads.tsv", "--output-dir", "out", "--config", "no_such_config"});
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_THAT(result.err, HasSubstr("[basecall_config_unavailable]"));
-    EXPECT_THAT(result.err, HasSubstr("no_such_config"));
-    EXPECT_FALSE(std::filesystem::exists(file("out")));
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> cases = {
+            // The client's own message.
+            {{"--config", "no_such_config"}, {"[basecall_config_unavailable]", "no_such_config"}},
+            // The server refuses it as a barcode kit, and the client names the (empty) kits.
+            {{"--lamp-kit", "NO-SUCH-LAMP"},
+             {"[barcode_kit_unavailable] the server has no LAMP kit 'NO-SUCH-LAMP'"}},
+            // The client says it cannot convert a "relative" path.
+            {{"--index", "/nonexistent/ref.fa"},
+             {"failed: the alignment index '/nonexistent/ref.fa' does not exist"}},
+    };
+    for (const auto& [options, expected] : cases) {
+        SCOPED_TRACE(options[0]);
+        auto arguments = std::vector<std::string>{"basecall", "reads.tsv", "--output-dir", "out"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const auto result = tamsu(arguments);
+        EXPECT_EQ(result.exit_code, 1);
+        for (const auto& text : expected) {
+            EXPECT_THAT(result.err, HasSubstr(text));
+        }
+        EXPECT_FALSE(std::filesystem::exists(file("out")));
+    }
 }
 
 TEST_F(TamsuCliTest, AnUnreachableServerTimesOut)
@@ -422,6 +437,21 @@ TEST_F(TamsuCliTest, AnUnreachableServerTimesOut)
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_THAT(result.err, HasSubstr("cannot connect to server ipc://"));
     EXPECT_THAT(result.err, HasSubstr("timed_out"));
+    EXPECT_FALSE(std::filesystem::exists(file("out")));
+}
+
+TEST_F(TamsuCliTest, AnInterruptWhileConnectingStopsAtOnceAfterSayingWhatItWaitsFor)
+{
+    write_input("reads.tsv", 2, 1);
+    // Unanswered, the client's defaults would keep it connecting for about five minutes.
+    const auto result = tamsu_test::run_program(
+            TAMSU_CLI_PATH,
+            {"basecall", "reads.tsv", "--output-dir", "out", "--server", "ipc://" + file("nobody")},
+            m_directory.path(), {}, 3000, 60);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_THAT(result.err,
+                HasSubstr("connecting to server ipc://" + file("nobody") + ", attempt 1\n"));
+    EXPECT_THAT(result.err, HasSubstr("interrupted while connecting to server ipc://"));
     EXPECT_FALSE(std::filesystem::exists(file("out")));
 }
 
@@ -478,7 +508,8 @@ TEST_F(TamsuCliTest, HelpOnEveryCommandAndUsageErrorsExitTwo)
           {"simulate", "--min-length", "9", "--max-length", "3"},
           {"keygen"},
           {"query", "statistics", "--server", "5555", "--curve-keys", "client"},
-          {"basecall", "in", "--curve-server-key", "server.public", "--curve-keys", "client"}}) {
+                    {"basecall", "in", "--curve-server-key", "server.public", "--curve-keys", "client"},
+          {"query", "statistics", "--timeout", "0"}}) {
         const auto result = tamsu(arguments);
         EXPECT_EQ(result.exit_code, 2) << testing::PrintToString(arguments);
         EXPECT_THAT(result.err, HasSubstr("Usage: tamsu")) << testing::PrintToString(arguments);
