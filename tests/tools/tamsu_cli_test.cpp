@@ -508,7 +508,7 @@ TEST_F(TamsuCliTest, HelpOnEveryCommandAndUsageErrorsExitTwo)
           {"simulate", "--min-length", "9", "--max-length", "3"},
           {"keygen"},
           {"query", "statistics", "--server", "5555", "--curve-keys", "client"},
-                    {"basecall", "in", "--curve-server-key", "server.public", "--curve-keys", "client"},
+          {"basecall", "in", "--curve-server-key", "server.public", "--curve-keys", "client"},
           {"query", "statistics", "--timeout", "0"}}) {
         const auto result = tamsu(arguments);
         EXPECT_EQ(result.exit_code, 2) << testing::PrintToString(arguments);
