@@ -100,7 +100,9 @@ TEST_F(TransportSecurityTest, HandshakeFailuresEndConnectAndQueriesPromptlyWithT
             {"client not admitted",
              {m_server_keys.public_key, m_other_keys.public_key, m_other_keys.secret_key},
              "The server refused this client's CURVE key"},
-            {"plain client", {}, "The server requires CURVE transport security"},
+            // A mechanism mismatch, or handshakes broken off before it is reported: both name
+            // CURVE.
+            {"plain client", {}, "CURVE transport security"},
             {"malformed key",
              {m_server_keys.public_key.substr(1), m_client_keys.public_key,
               m_client_keys.secret_key},
