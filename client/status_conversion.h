@@ -9,4 +9,8 @@ namespace tamsu {
 // outside the enumeration.
 ConnectionStatus to_connection_status(basecall_service::ClientStatus status);
 
+// The public code for an engine error (no_error is success). Throws std::runtime_error for a
+// value outside the enumeration.
+Result to_result(basecall_service::ConnectionError error);
+
 }  // namespace tamsu
