@@ -37,13 +37,56 @@ Result to_result(ConnectionError error)
     throw std::runtime_error("unrecognised ConnectionError value");
 }
 
-ConnectionStatus to_connection_status(basecall_service::ClientStatus status)
+namespace {
+
+// Whether a public enumerator and its engine twin carry the same number, so that a cast between
+// them keeps the meaning.
+template <typename Public, typename Engine>
+constexpr bool same_number(Public value, Engine twin)
+{
+    return static_cast<std::int32_t>(value) == static_cast<std::int32_t>(twin);
+}
+
+using basecall_service::ClientStatus;
+static_assert(same_number(ConnectionStatus::disconnected, ClientStatus::disconnected) &&
+                      same_number(ConnectionStatus::preparing_connection,
+                                  ClientStatus::preparing_connection) &&
+                      same_number(ConnectionStatus::loading_config, ClientStatus::loading_config) &&
+                      same_number(ConnectionStatus::loading_alignment_index,
+                                  ClientStatus::loading_alignment_index) &&
+                      same_number(ConnectionStatus::loading_bed_file,
+                                  ClientStatus::loading_bed_file) &&
+                      same_number(ConnectionStatus::connecting, ClientStatus::connecting) &&
+                      same_number(ConnectionStatus::connected, ClientStatus::connected) &&
+                      same_number(ConnectionStatus::error, ClientStatus::error),
+              "ConnectionStatus and basecall_service::ClientStatus must share their numbers");
+
+using EnginePassReadResult = basecall_service::PassReadResult;
+static_assert(same_number(PassReadResult::success, EnginePassReadResult::success) &&
+                      same_number(PassReadResult::not_accepting_reads,
+                                  EnginePassReadResult::not_accepting_reads) &&
+                      same_number(PassReadResult::queue_full, EnginePassReadResult::queue_full) &&
+                      same_number(PassReadResult::invalid_read, EnginePassReadResult::invalid_read),
+              "PassReadResult and basecall_service::PassReadResult must share their numbers");
+
+}  // namespace
+
+ConnectionStatus to_connection_status(ClientStatus status)
 {
     const auto value = static_cast<std::int32_t>(status);
     if (value < 0 || value > static_cast<std::int32_t>(ConnectionStatus::error)) {
         throw std::runtime_error("unrecognised basecall_service::ClientStatus value");
     }
     return static_cast<ConnectionStatus>(value);
+}
+
+PassReadResult to_pass_read_result(EnginePassReadResult result)
+{
+    const auto value = static_cast<std::int32_t>(result);
+    if (value < 0 || value > static_cast<std::int32_t>(PassReadResult::invalid_read)) {
+        throw std::runtime_error("Unrecognised pass_read result: " + to_string(result));
+    }
+    return static_cast<PassReadResult>(value);
 }
 
 }  // namespace tamsu

@@ -5,8 +5,6 @@
 #include "common/make_canonical_path.h"
 #include "interfaces/read_alignment_helper.h"
 
-#include <stdexcept>
-
 namespace tamsu {
 
 TamsuClientImpl::TamsuClientImpl(std::string address, std::string config_name)
@@ -153,12 +151,7 @@ PassReadResult TamsuClientImpl::pass_read(Read& read, unsigned long timeout_ms)
             "model_stride",
             static_cast<unsigned long>(current->get_basecalling_config().model_stride));
     // A tag already in flight is refused there, in the same step that queues the read.
-    const auto result = current->pass_read(holder, timeout_ms);
-    const auto value = static_cast<std::int32_t>(result);
-    if (value < 0 || value > 3) {
-        throw std::runtime_error("Unrecognised pass_read result: " + to_string(result));
-    }
-    return static_cast<PassReadResult>(value);
+    return to_pass_read_result(current->pass_read(holder, timeout_ms));
 }
 
 void TamsuClientImpl::get_completed_reads(std::list<Read>& reads)
