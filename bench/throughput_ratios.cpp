@@ -12,6 +12,8 @@
 #include "child_process.h"
 #include "exchange_plan.h"
 #include "library_stream.h"
+#include "or_usage.h"
+#include "program_support/number_parsing.h"
 
 #include <arpa/inet.h>
 #include <boost/log/core/core.hpp>
@@ -21,6 +23,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -184,6 +187,15 @@ fs::path simulate(const fs::path& directory, std::size_t samples, std::size_t re
     return file;
 }
 
+constexpr const char* k_usage =
+        "usage: throughput_ratios [--seconds S] [--repetitions R] [--clients N] [--samples N] "
+        "[--via ipc|tcp] [--no-cli] [--verbose] [--quick]\n";
+
+unsigned long whole_number(const char* text)
+{
+    return bench::or_usage(program_support::parse_whole_number(text, 1, INT_MAX), k_usage);
+}
+
 Options parse(int argc, char** argv)
 {
     Options options;
@@ -191,13 +203,13 @@ Options parse(int argc, char** argv)
         const std::string word = argv[i];
         const bool has_value = i + 1 < argc;
         if (word == "--seconds" && has_value) {
-            options.seconds = std::atof(argv[++i]);
+            options.seconds = bench::or_usage(program_support::parse_fraction(argv[++i]), k_usage);
         } else if (word == "--repetitions" && has_value) {
-            options.repetitions = std::max(1, std::atoi(argv[++i]));
+            options.repetitions = static_cast<int>(whole_number(argv[++i]));
         } else if (word == "--clients" && has_value) {
-            options.clients = static_cast<std::size_t>(std::max(1, std::atoi(argv[++i])));
+            options.clients = whole_number(argv[++i]);
         } else if (word == "--samples" && has_value) {
-            options.sizes = {static_cast<std::size_t>(std::atol(argv[++i]))};
+            options.sizes = {whole_number(argv[++i])};
         } else if (word == "--via" && has_value) {
             options.via = argv[++i];
         } else if (word == "--no-cli") {
@@ -208,10 +220,7 @@ Options parse(int argc, char** argv)
             options.seconds = 0.5;
             options.repetitions = 1;
         } else {
-            std::fprintf(stderr,
-                         "usage: throughput_ratios [--seconds S] [--repetitions R] [--clients N] "
-                         "[--samples N] [--via ipc|tcp] [--no-cli] [--verbose] [--quick]\n");
-            std::exit(2);
+            bench::exit_with_usage(k_usage);
         }
     }
     return options;
