@@ -2,7 +2,7 @@
 // while it moves many: the CPU share of an idle connected client, then the resident memory of
 // this process sampled while one client streams reads that own their signal.
 //   client_footprint [--reads N] [--samples S] [--idle-seconds T]
-#include "child_process.h"
+#include "child_programs.h"
 #include "library_stream.h"
 #include "or_usage.h"
 #include "program_support/number_parsing.h"

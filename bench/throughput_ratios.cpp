@@ -9,7 +9,7 @@
 //   (--clients 1 measures one client only; --verbose prints every repetition's ratio)
 //   throughput_ratios --peer ENDPOINT...      (the plain ZeroMQ peer; started by the above)
 #include "bare_transport.h"
-#include "child_process.h"
+#include "child_programs.h"
 #include "exchange_plan.h"
 #include "library_stream.h"
 #include "or_usage.h"
@@ -106,7 +106,7 @@ double bare_run(const std::string& via, const fs::path& directory,
 
 struct Server {
     Endpoint endpoint;
-    std::unique_ptr<bench::ChildProcess> process;  // stopped when the server goes
+    std::unique_ptr<program_support::ChildProcess> process;  // stopped when the server goes
 };
 
 Server start_server(const std::string& via, const fs::path& directory)
@@ -161,10 +161,11 @@ double cli_reads_per_second(const fs::path& input, std::size_t reads, const std:
                             const fs::path& output)
 {
     const auto start = Clock::now();
-    bench::ChildProcess cli(TAMSU_CLI_PATH, {"basecall", input.string(), "--server", server,
-                                             "--output-dir", output.string()});
-    while (!cli.read_line().empty()) {
-    }
+    program_support::ChildProcess cli(
+            TAMSU_CLI_PATH,
+            {"basecall", input.string(), "--server", server, "--output-dir", output.string()},
+            bench::piped_output());
+    cli.read_all();
     if (cli.wait() != 0) {
         std::fprintf(stderr, "tamsu basecall failed\n");
         std::exit(1);
@@ -177,9 +178,11 @@ fs::path simulate(const fs::path& directory, std::size_t samples, std::size_t re
 {
     const auto file = directory / ("reads_" + std::to_string(samples) + ".txt");
     const auto length = std::to_string(samples);
-    bench::ChildProcess simulator(TAMSU_CLI_PATH,
-                                  {"simulate", "--count", std::to_string(reads), "--min-length",
-                                   length, "--max-length", length, "--output", file.string()});
+    program_support::ChildProcess simulator(TAMSU_CLI_PATH,
+                                            {"simulate", "--count", std::to_string(reads),
+                                             "--min-length", length, "--max-length", length,
+                                             "--output", file.string()},
+                                            bench::piped_output());
     if (simulator.wait() != 0) {
         std::fprintf(stderr, "tamsu simulate failed\n");
         std::exit(1);
@@ -237,7 +240,7 @@ int run_peer(int argc, char** argv)
 int main(int argc, char** argv)
 {
     if (argc > 2 && std::strcmp(argv[1], "--peer") == 0) {
-        std::printf("Listening\n");
+        std::printf("Listening on %s\n", argv[2]);
         std::fflush(stdout);
         return run_peer(argc, argv);
     }
