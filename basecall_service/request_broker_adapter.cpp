@@ -1,8 +1,7 @@
 #include "basecall_service/request_broker_adapter.h"
 
+#include "basecall_service/exception_translation.h"
 #include "common/tracing/trace.h"
-
-#include <system_error>
 
 TAMSU_HFTRACE_DOMAIN(basecall_service, RequestBrokerAdapter)
 
@@ -12,33 +11,6 @@ namespace {
 
 using FrequentTrace =
         common::tracing::TraceDomainHelper<hftrace::basecall_service::RequestBrokerAdapter>;
-
-ErrorState translate_current_exception()
-{
-    try {
-        throw;
-    } catch (const ipc_tools::BadReply& error) {
-        return {ConnectionError::bad_reply, error.what()};
-    } catch (const ipc_tools::BadRequest& error) {
-        return {ConnectionError::bad_request, error.what()};
-    } catch (const ipc_tools::TimeoutError& error) {
-        return {ConnectionError::timed_out, error.what()};
-    } catch (const ipc_tools::InvalidResponse& error) {
-        return {ConnectionError::invalid_response, error.what()};
-    } catch (const ipc_tools::HandshakeError& error) {
-        // Not a lost server: reconnecting would fail the same way.
-        return {ConnectionError::failed, error.what()};
-    } catch (const std::system_error& error) {
-        return {ConnectionError::failed,
-                "std::system_error[" + std::string(error.code().category().name()) + ":" +
-                        std::to_string(error.code().value()) + "] : " + error.what()};
-    } catch (const zmq::error_t& error) {
-        return {ConnectionError::failed, std::string("zmq::error_t : ") + error.what()};
-    } catch (const std::exception& error) {
-        // Not expected from the broker (a contract violation, say); still a failure.
-        return {ConnectionError::failed, error.what()};
-    }
-}
 
 }  // namespace
 

@@ -2,8 +2,10 @@
 // while it moves many: the CPU share of an idle connected client, then the resident memory of
 // this process sampled while one client streams reads that own their signal.
 //   client_footprint [--reads N] [--samples S] [--idle-seconds T]
-#include "child_process.h"
+#include "child_programs.h"
 #include "library_stream.h"
+#include "or_usage.h"
+#include "program_support/number_parsing.h"
 
 #include <boost/log/core/core.hpp>
 #include <sys/resource.h>
@@ -11,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -112,21 +115,27 @@ void stream_and_sample(const std::string& address, const Options& options)
                 mean(first), mean(last), mean(last) - mean(first));
 }
 
+constexpr const char* k_usage =
+        "usage: client_footprint [--reads N] [--samples S] [--idle-seconds T]\n";
+
 Options parse(int argc, char** argv)
 {
     Options options;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string word = argv[i];
+        const auto whole_number = [&] {
+            return bench::or_usage(program_support::parse_whole_number(argv[i + 1], 1, ULONG_MAX),
+                                   k_usage);
+        };
         if (word == "--reads") {
-            options.reads = static_cast<std::size_t>(std::atol(argv[i + 1]));
+            options.reads = whole_number();
         } else if (word == "--samples") {
-            options.samples = static_cast<std::size_t>(std::atol(argv[i + 1]));
+            options.samples = whole_number();
         } else if (word == "--idle-seconds") {
-            options.idle_seconds = std::atof(argv[i + 1]);
+            options.idle_seconds =
+                    bench::or_usage(program_support::parse_fraction(argv[i + 1]), k_usage);
         } else {
-            std::fprintf(stderr, "usage: client_footprint [--reads N] [--samples S] "
-                                 "[--idle-seconds T]\n");
-            std::exit(2);
+            bench::exit_with_usage(k_usage);
         }
     }
     return options;

@@ -9,9 +9,11 @@
 //   (--clients 1 measures one client only; --verbose prints every repetition's ratio)
 //   throughput_ratios --peer ENDPOINT...      (the plain ZeroMQ peer; started by the above)
 #include "bare_transport.h"
-#include "child_process.h"
+#include "child_programs.h"
 #include "exchange_plan.h"
 #include "library_stream.h"
+#include "or_usage.h"
+#include "program_support/number_parsing.h"
 
 #include <arpa/inet.h>
 #include <boost/log/core/core.hpp>
@@ -21,6 +23,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -103,7 +106,7 @@ double bare_run(const std::string& via, const fs::path& directory,
 
 struct Server {
     Endpoint endpoint;
-    std::unique_ptr<bench::ChildProcess> process;  // stopped when the server goes
+    std::unique_ptr<program_support::ChildProcess> process;  // stopped when the server goes
 };
 
 Server start_server(const std::string& via, const fs::path& directory)
@@ -158,10 +161,11 @@ double cli_reads_per_second(const fs::path& input, std::size_t reads, const std:
                             const fs::path& output)
 {
     const auto start = Clock::now();
-    bench::ChildProcess cli(TAMSU_CLI_PATH, {"basecall", input.string(), "--server", server,
-                                             "--output-dir", output.string()});
-    while (!cli.read_line().empty()) {
-    }
+    program_support::ChildProcess cli(
+            TAMSU_CLI_PATH,
+            {"basecall", input.string(), "--server", server, "--output-dir", output.string()},
+            bench::piped_output());
+    cli.read_all();
     if (cli.wait() != 0) {
         std::fprintf(stderr, "tamsu basecall failed\n");
         std::exit(1);
@@ -174,14 +178,25 @@ fs::path simulate(const fs::path& directory, std::size_t samples, std::size_t re
 {
     const auto file = directory / ("reads_" + std::to_string(samples) + ".txt");
     const auto length = std::to_string(samples);
-    bench::ChildProcess simulator(TAMSU_CLI_PATH,
-                                  {"simulate", "--count", std::to_string(reads), "--min-length",
-                                   length, "--max-length", length, "--output", file.string()});
+    program_support::ChildProcess simulator(TAMSU_CLI_PATH,
+                                            {"simulate", "--count", std::to_string(reads),
+                                             "--min-length", length, "--max-length", length,
+                                             "--output", file.string()},
+                                            bench::piped_output());
     if (simulator.wait() != 0) {
         std::fprintf(stderr, "tamsu simulate failed\n");
         std::exit(1);
     }
     return file;
+}
+
+constexpr const char* k_usage =
+        "usage: throughput_ratios [--seconds S] [--repetitions R] [--clients N] [--samples N] "
+        "[--via ipc|tcp] [--no-cli] [--verbose] [--quick]\n";
+
+unsigned long whole_number(const char* text)
+{
+    return bench::or_usage(program_support::parse_whole_number(text, 1, INT_MAX), k_usage);
 }
 
 Options parse(int argc, char** argv)
@@ -191,13 +206,13 @@ Options parse(int argc, char** argv)
         const std::string word = argv[i];
         const bool has_value = i + 1 < argc;
         if (word == "--seconds" && has_value) {
-            options.seconds = std::atof(argv[++i]);
+            options.seconds = bench::or_usage(program_support::parse_fraction(argv[++i]), k_usage);
         } else if (word == "--repetitions" && has_value) {
-            options.repetitions = std::max(1, std::atoi(argv[++i]));
+            options.repetitions = static_cast<int>(whole_number(argv[++i]));
         } else if (word == "--clients" && has_value) {
-            options.clients = static_cast<std::size_t>(std::max(1, std::atoi(argv[++i])));
+            options.clients = whole_number(argv[++i]);
         } else if (word == "--samples" && has_value) {
-            options.sizes = {static_cast<std::size_t>(std::atol(argv[++i]))};
+            options.sizes = {whole_number(argv[++i])};
         } else if (word == "--via" && has_value) {
             options.via = argv[++i];
         } else if (word == "--no-cli") {
@@ -208,10 +223,7 @@ Options parse(int argc, char** argv)
             options.seconds = 0.5;
             options.repetitions = 1;
         } else {
-            std::fprintf(stderr,
-                         "usage: throughput_ratios [--seconds S] [--repetitions R] [--clients N] "
-                         "[--samples N] [--via ipc|tcp] [--no-cli] [--verbose] [--quick]\n");
-            std::exit(2);
+            bench::exit_with_usage(k_usage);
         }
     }
     return options;
@@ -228,7 +240,7 @@ int run_peer(int argc, char** argv)
 int main(int argc, char** argv)
 {
     if (argc > 2 && std::strcmp(argv[1], "--peer") == 0) {
-        std::printf("Listening\n");
+        std::printf("Listening on %s\n", argv[2]);
         std::fflush(stdout);
         return run_peer(argc, argv);
     }

@@ -1,6 +1,7 @@
 #include "client/get_result.h"
 
-#include "ipc_tools/request_broker.h"
+#include "basecall_service/exception_translation.h"
+#include "client/status_conversion.h"
 
 namespace tamsu {
 
@@ -8,24 +9,10 @@ Result get_result(std::function<Result()> operation, std::function<void(std::str
 {
     try {
         return operation();
-    } catch (const ipc_tools::TimeoutError& error) {
-        on_error(error.what());
-        return Result::timed_out;
-    } catch (const ipc_tools::BadRequest& error) {
-        on_error(error.what());
-        return Result::bad_request;
-    } catch (const ipc_tools::BadReply& error) {
-        on_error(error.what());
-        return Result::bad_reply;
-    } catch (const ipc_tools::InvalidResponse& error) {
-        on_error(error.what());
-        return Result::invalid_response;
-    } catch (const ipc_tools::HandshakeError& error) {
-        on_error(error.what());
-        return Result::failed;
-    } catch (const std::exception& error) {
-        on_error(error.what());
-        return Result::failed;
+    } catch (const std::exception&) {
+        const auto state = basecall_service::translate_current_exception();
+        on_error(state.message);
+        return to_result(state.code);
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "client/tamsu_export.h"
 #include "interfaces/read_holder.h"
+#include "vask/util/tamsu_export.h"
 
 #include <cstdint>
 #include <map>

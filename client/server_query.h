@@ -3,8 +3,8 @@
 #include "client/barcode_kit_definition.h"
 #include "client/lamp_kit_definition.h"
 #include "client/result.h"
-#include "client/tamsu_export.h"
 #include "client/transport_security.h"
+#include "vask/util/tamsu_export.h"
 
 #include <cstdint>
 #include <string>

@@ -2,9 +2,9 @@
 
 #include "client/read.h"
 #include "client/result.h"
-#include "client/tamsu_export.h"
 #include "client/transport_security.h"
 #include "vask/data_wrappers/metadata.h"
+#include "vask/util/tamsu_export.h"
 
 #include <functional>
 #include <list>

@@ -5,46 +5,7 @@
 #include "common/make_canonical_path.h"
 #include "interfaces/read_alignment_helper.h"
 
-#include <stdexcept>
-
 namespace tamsu {
-
-namespace {
-
-using basecall_service::ConnectionError;
-
-Result to_result(ConnectionError error)
-{
-    switch (error) {
-    case ConnectionError::no_error:
-        return Result::success;
-    case ConnectionError::bad_request:
-        return Result::bad_request;
-    case ConnectionError::bad_reply:
-        return Result::bad_reply;
-    case ConnectionError::timed_out:
-        return Result::timed_out;
-    case ConnectionError::invalid_response:
-        return Result::invalid_response;
-    case ConnectionError::basecall_config_unavailable:
-        return Result::basecall_config_unavailable;
-    case ConnectionError::barcode_kit_unavailable:
-        return Result::barcode_kit_unavailable;
-    case ConnectionError::align_index_unavailable:
-        return Result::align_index_unavailable;
-    case ConnectionError::bed_file_unavailable:
-        return Result::bed_file_unavailable;
-    case ConnectionError::align_index_no_seq:
-        return Result::align_index_no_seq;
-    case ConnectionError::file_load_timeout:
-        return Result::file_load_timeout;
-    case ConnectionError::failed:
-        return Result::failed;
-    }
-    throw std::runtime_error("unrecognised ConnectionError value");
-}
-
-}  // namespace
 
 TamsuClientImpl::TamsuClientImpl(std::string address, std::string config_name)
         : m_address(std::move(address))
@@ -190,12 +151,7 @@ PassReadResult TamsuClientImpl::pass_read(Read& read, unsigned long timeout_ms)
             "model_stride",
             static_cast<unsigned long>(current->get_basecalling_config().model_stride));
     // A tag already in flight is refused there, in the same step that queues the read.
-    const auto result = current->pass_read(holder, timeout_ms);
-    const auto value = static_cast<std::int32_t>(result);
-    if (value < 0 || value > 3) {
-        throw std::runtime_error("Unrecognised pass_read result: " + to_string(result));
-    }
-    return static_cast<PassReadResult>(value);
+    return to_pass_read_result(current->pass_read(holder, timeout_ms));
 }
 
 void TamsuClientImpl::get_completed_reads(std::list<Read>& reads)

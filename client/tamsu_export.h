@@ -1,5 +1,5 @@
 #pragma once
 
-// Marks a declaration as part of the shared object's public interface. Everything else is
-// built with hidden visibility and stays internal to the library.
-#define TAMSU_EXPORT __attribute__((visibility("default")))
+// Kept for hosts that include the export macro from here; it lives in vask/util/ so that every
+// layer can mark its public declarations without including the client layer.
+#include "vask/util/tamsu_export.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "client/tamsu_export.h"
 #include "interfaces/read_holder.h"
 #include "vask/data_wrappers/data_table.h"
+#include "vask/util/tamsu_export.h"
 
 #include <cstddef>
 #include <string>

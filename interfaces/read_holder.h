@@ -1,9 +1,9 @@
 #pragma once
 
-#include "client/tamsu_export.h"
 #include "interfaces/dataset.h"
 #include "vask/data_wrappers/data_view.h"
 #include "vask/data_wrappers/metadata.h"
+#include "vask/util/tamsu_export.h"
 
 #include <cstdint>
 #include <map>

@@ -1,5 +1,7 @@
 #include "server/barcoder.h"
 
+#include "common/barcode_naming.h"
+
 #include <algorithm>
 
 namespace reference_server {
@@ -15,6 +17,8 @@ std::uint32_t fnv1a(const std::string& text)
 }
 
 namespace {
+
+using common::barcode_naming::generate_normalised_id;
 
 constexpr std::size_t k_barcode_length = 24;
 
@@ -54,12 +58,12 @@ BarcodeAssignment assign_barcode(const std::vector<const BarcodeKit*>& kits, con
     result.arrangement = barcode_name(kit, outer, inner);
     result.full_arrangement = kit.name + "_" + result.arrangement;
     result.variant = kit.is_both_ends ? "both_ends" : "front";
-    result.front.id = format_barcode_name(kit.name_format, outer, kit.twelve_a) + "_FWD";
+    result.front.id = generate_normalised_id(kit.name_format, outer, kit.twelve_a) + "_FWD";
     result.front.refseq = barcode_sequence(outer);
     result.front.foundseq = sequence.substr(0, end_length);
     result.front.score = 60.0f + static_cast<float>(hash % 40);
     result.front.index = 0;
-    result.rear.id = format_barcode_name(kit.name_format, outer, kit.twelve_a) + "_REV";
+    result.rear.id = generate_normalised_id(kit.name_format, outer, kit.twelve_a) + "_REV";
     result.rear.refseq = barcode_sequence(outer);
     result.rear.foundseq = sequence.substr(sequence.size() - end_length);
     result.rear.score = 55.0f + static_cast<float>((hash >> 4) % 40);
@@ -72,14 +76,14 @@ BarcodeAssignment assign_barcode(const std::vector<const BarcodeKit*>& kits, con
     result.mid_rear.score = static_cast<float>((hash >> 24) % 30);
     result.mid_rear.end_index = length / 2;
     if (kit.is_dual) {
-        result.front_id_inner = format_barcode_name(kit.name_format, inner, kit.twelve_a);
+        result.front_id_inner = generate_normalised_id(kit.name_format, inner, kit.twelve_a);
         result.front_score_inner = 50.0f + static_cast<float>((hash >> 8) % 40);
         result.rear_id_inner = result.front_id_inner;
         result.rear_score_inner = 45.0f + static_cast<float>((hash >> 12) % 40);
     }
     if (lamp != nullptr) {
         const int lamp_barcode = pick(hash >> 12, lamp->first_index, lamp->last_index);
-        result.lamp_barcode_id = format_barcode_name(lamp->name_format, lamp_barcode, false);
+        result.lamp_barcode_id = generate_normalised_id(lamp->name_format, lamp_barcode, false);
         result.lamp_barcode_score = 70.0f + static_cast<float>((hash >> 14) % 30);
         if (!lamp->targets.empty()) {
             result.lamp_target_id = lamp->targets[(hash >> 16) % lamp->targets.size()];

@@ -1,9 +1,13 @@
 #include "server/catalogue.h"
 
+#include "common/barcode_naming.h"
+
 #include <algorithm>
-#include <cstdio>
 
 namespace reference_server {
+
+using common::barcode_naming::generate_dual_normalised_id;
+using common::barcode_naming::generate_normalised_id;
 
 const std::vector<ConfigDefinition>& built_in_configs()
 {
@@ -131,32 +135,14 @@ const LampKit* find_lamp_kit(const std::string& name)
     return find_by_name(built_in_lamp_kits(), name);
 }
 
-std::string format_barcode_name(const std::string& format, int index, bool twelve_a)
-{
-    char buffer[128];
-    // The formats are built-in patterns with one integer conversion.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    std::snprintf(buffer, sizeof(buffer), format.c_str(), index);
-#pragma GCC diagnostic pop
-    std::string name(buffer);
-    if (index == 12 && twelve_a) {
-        name += "a";
-    }
-    return name;
-}
-
 std::string barcode_name(const BarcodeKit& kit, int outer, int inner)
 {
-    const auto outer_name = format_barcode_name(kit.name_format, outer, kit.twelve_a);
+    const auto outer_name = generate_normalised_id(kit.name_format, outer, kit.twelve_a);
     if (!kit.is_dual) {
         return outer_name;
     }
-    const auto inner_name = format_barcode_name(kit.name_format, inner, kit.twelve_a);
-    auto last_two = [](const std::string& text) {
-        return text.size() < 2 ? text : text.substr(text.size() - 2);
-    };
-    return "barcode_external" + last_two(outer_name) + "_internal" + last_two(inner_name);
+    return generate_dual_normalised_id(
+            outer_name, generate_normalised_id(kit.name_format, inner, kit.twelve_a));
 }
 
 }  // namespace reference_server

@@ -60,10 +60,8 @@ const ConfigDefinition* find_config(const std::string& name);
 const BarcodeKit* find_barcode_kit(const std::string& name);
 const LampKit* find_lamp_kit(const std::string& name);
 
-// printf-style `format` applied to `index`, with "a" appended to barcode 12 when `twelve_a`.
-std::string format_barcode_name(const std::string& format, int index, bool twelve_a);
-
-// The name of barcode `outer` (and `inner` for a dual kit) of `kit`.
+// The name of barcode `outer` (and `inner` for a dual kit) of `kit`, named as hosts name it
+// (common/barcode_naming.h); throws std::invalid_argument for an unusable name format.
 std::string barcode_name(const BarcodeKit& kit, int outer, int inner);
 
 }  // namespace reference_server

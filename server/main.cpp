@@ -1,6 +1,7 @@
 // tamsu_basecall_server: runs the reference basecall server until SIGINT or SIGTERM; SIGHUP makes
 // it forget its clients.
 
+#include "program_support/number_parsing.h"
 #include "server/basecall_server.h"
 #include "server/bind_address.h"
 #include "server/curve_key_files.h"
@@ -8,6 +9,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <climits>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -78,17 +80,11 @@ const char* required_value(const std::string& flag, const char* text)
 unsigned long parse_number(const std::string& flag, const char* text)
 {
     const std::string value(required_value(flag, text));
-    std::size_t used = 0;
-    unsigned long number = 0;
-    try {
-        number = std::stoul(value, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || used != value.size() || value[0] == '-') {
+    const auto number = program_support::parse_whole_number(value, 0, ULONG_MAX);
+    if (!number) {
         throw std::invalid_argument(flag + " needs a non-negative number, not '" + value + "'");
     }
-    return number;
+    return *number;
 }
 
 reference_server::ServerOptions parse_arguments(int argc, char** argv, bool& help,

@@ -1,10 +1,7 @@
 #include "tools/command_line.h"
 
+#include "program_support/number_parsing.h"
 #include "tools/usage_error.h"
-
-#include <charconv>
-#include <cmath>
-#include <cstdlib>
 
 namespace tamsu_cli {
 
@@ -84,15 +81,12 @@ unsigned long CommandLine::number(const std::string& name, unsigned long fallbac
         return fallback;
     }
     const auto& value = found->second;
-    unsigned long number = 0;
-    const auto end = value.data() + value.size();
-    const auto parsed = std::from_chars(value.data(), end, number);
-    if (value.empty() || parsed.ec != std::errc() || parsed.ptr != end || number > maximum ||
-        number < minimum) {
+    const auto number = program_support::parse_whole_number(value, minimum, maximum);
+    if (!number) {
         throw UsageError("--" + name + " needs a whole number from " + std::to_string(minimum) +
                          " to " + std::to_string(maximum) + ", not '" + value + "'");
     }
-    return number;
+    return *number;
 }
 
 float CommandLine::fraction(const std::string& name, float fallback) const
@@ -102,12 +96,11 @@ float CommandLine::fraction(const std::string& name, float fallback) const
         return fallback;
     }
     const auto& value = found->second;
-    char* end = nullptr;
-    const float number = std::strtof(value.c_str(), &end);
-    if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(number)) {
+    const auto number = program_support::parse_fraction(value);
+    if (!number) {
         throw UsageError("--" + name + " needs a number, not '" + value + "'");
     }
-    return number;
+    return *number;
 }
 
 }  // namespace tamsu_cli

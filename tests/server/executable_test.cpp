@@ -90,6 +90,7 @@ TEST(ExecutableTest, BadArgumentsFailWithUsage)
                                                {"99999"},
                                                {"--bind-all", "127.0.0.1:5555"},
                                                {"--max-clients", "many", "5555"},
+                                               {"--threads", "+2", "5555"},
                                                {"--curve-allow", "clients", "5555"}}) {
         ServerProcess process(arguments);
         EXPECT_EQ(process.stop(0), 2);

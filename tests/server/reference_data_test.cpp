@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <stdexcept>
 
 namespace {
 
@@ -131,15 +132,19 @@ TEST(AlignExactTest, FindsForwardAndReverseHitsWithOverlappingBedLines)
     EXPECT_TRUE(align_exact(index, &bed, "r4", "", "", 0).empty());
 }
 
-TEST(BarcodeNamingTest, FollowsTheKitsNameFormat)
+TEST(BarcodeNamingTest, FollowsTheKitsNameFormatAndRejectsUnusableOnes)
 {
-    EXPECT_EQ(format_barcode_name("barcode%02i", 3, false), "barcode03");
-    EXPECT_EQ(format_barcode_name("barcode%02i", 12, true), "barcode12a");
-    EXPECT_EQ(format_barcode_name("barcode%02i", 12, false), "barcode12");
     BarcodeKit dual;
     dual.is_dual = true;
     dual.name_format = "BC%02d";
     EXPECT_EQ(barcode_name(dual, 3, 5), "barcode_external03_internal05");
+    // Without validation the first named itself for every index and the second was cut short.
+    for (const char* format : {"barcode", "barcode%999d"}) {
+        SCOPED_TRACE(format);
+        BarcodeKit kit;
+        kit.name_format = format;
+        EXPECT_THROW(barcode_name(kit, 3, 0), std::invalid_argument);
+    }
 }
 
 TEST(BarcoderTest, AssignmentIsDeterministicPerReadIdAndWithinTheKit)

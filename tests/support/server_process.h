@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sys/types.h>
+#include "program_support/child_process.h"
 
 #include <string>
 #include <vector>
@@ -8,7 +8,8 @@
 namespace tamsu_test {
 
 // Runs the reference server executable (built with the tests) as a child process with its
-// standard output on a pipe. Kills and reaps the child when destroyed.
+// standard output on a pipe and its standard error silenced. Kills and reaps the child when
+// destroyed. Throws std::runtime_error when the server cannot be started.
 class ServerProcess {
 public:
     explicit ServerProcess(std::vector<std::string> arguments);
@@ -30,8 +31,7 @@ public:
     int stop(int signal);
 
 private:
-    pid_t m_pid = -1;
-    int m_output = -1;
+    program_support::ChildProcess m_child;
 };
 
 }  // namespace tamsu_test

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "client/tamsu_export.h"
 #include "vask/data_wrappers/data_set_type.h"
 #include "vask/data_wrappers/vec_view.h"
+#include "vask/util/tamsu_export.h"
 
 #include <cstddef>
 #include <map>

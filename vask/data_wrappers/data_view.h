@@ -1,10 +1,10 @@
 #pragma once
 
-#include "client/tamsu_export.h"
 #include "vask/data_wrappers/data_set_type.h"
 #include "vask/data_wrappers/data_table.h"
 #include "vask/data_wrappers/mat_view.h"
 #include "vask/data_wrappers/metadata.h"
+#include "vask/util/tamsu_export.h"
 
 #include <cstddef>
 #include <memory>

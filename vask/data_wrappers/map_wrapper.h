@@ -1,6 +1,6 @@
 #pragma once
 
-#include "client/tamsu_export.h"
+#include "vask/util/tamsu_export.h"
 
 #include <boost/any.hpp>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "client/tamsu_export.h"
 #include "vask/data_wrappers/map_wrapper.h"
+#include "vask/util/tamsu_export.h"
 
 #include <stdexcept>
 #include <string>
