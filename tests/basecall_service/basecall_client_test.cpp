@@ -127,61 +127,51 @@ protected:
     BasecallServer m_server{reference_server::ServerOptions()};
 };
 
-TEST_F(BasecallClientTest, ReadsOfOneAndManyBlocksComeBackAsCalled)
-{
-    // Stride 5 and block size 100: 500 samples per block.
-    EngineOptions options;
-    options.block_size = 100;
-    const auto engine = connected_engine(address(), options);
-    ASSERT_EQ(engine->get_connection_state().get_status(), ClientStatus::connected);
-    EXPECT_EQ(engine->get_basecalling_config().model_stride, 5u);
-    EXPECT_EQ(engine->get_basecalling_config().config_name, "toy_flipflop_fast");
-    std::map<std::uint64_t, std::vector<std::int16_t>> sent;
-    std::uint64_t tag = 1;
-    for (const std::size_t length : {120, 499, 500, 501, 1500, 1501, 4321}) {
-        sent[tag] = make_samples(length, static_cast<std::uint32_t>(tag));
-        auto read = make_read(tag, sent[tag], 5);
-        ASSERT_EQ(engine->pass_read(read, 5000), PassReadResult::success);
-        EXPECT_TRUE(read.get_datasets().empty());
-        ++tag;
-    }
-
-    const auto reads = collect(*engine, sent.size());
-
-    ASSERT_EQ(reads.size(), sent.size());
-    for (const auto& read : reads) {
-        SCOPED_TRACE(read->get_read_tag());
-        expect_called_as_predicted(*read, sent.at(read->get_read_tag()), "toy_flipflop_fast", {});
-    }
-}
-
-TEST_F(BasecallClientTest, EveryConfigurationAndOptionFillsItsDatasets)
+TEST_F(BasecallClientTest, ReadsOfOneAndManyBlocksComeBackAsCalledInEveryConfiguration)
 {
     struct Case {
         const char* config;
         reference_server::CallFlags flags;
+        unsigned long block_size;
+        std::vector<std::size_t> lengths;
     };
-    for (const auto& c : {Case{"toy_runlength", {}}, Case{"toy_modbase", {}},
-                          Case{"toy_flipflop_fast", reference_server::CallFlags{false, true}}}) {
+    // Stride 5 and block size 100: 500 samples per block.
+    const std::vector<Case> cases{
+            {"toy_flipflop_fast", {}, 100, {120, 499, 500, 501, 1500, 1501, 4321}},
+            {"toy_runlength", {}, 64, {5000}},
+            {"toy_modbase", {}, 64, {5000}},
+            {"toy_flipflop_fast", reference_server::CallFlags{false, true}, 100, {2600}}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.config);
         EngineOptions options;
         options.config = c.config;
-        options.block_size = 64;
+        options.block_size = c.block_size;
         options.disable_events = !c.flags.events;
         options.pull_state_data = c.flags.state_data;
         const auto engine = connected_engine(address(), options);
+        ASSERT_EQ(engine->get_connection_state().get_status(), ClientStatus::connected);
+        EXPECT_EQ(engine->get_basecalling_config().config_name, c.config);
         const auto stride = reference_server::find_config(c.config)->model_stride;
-        const auto samples = make_samples(5000, 77);
-        auto read = make_read(9, samples, stride);
-        ASSERT_EQ(engine->pass_read(read, 5000), PassReadResult::success);
+        EXPECT_EQ(engine->get_basecalling_config().model_stride, stride);
+        std::map<std::uint64_t, std::vector<std::int16_t>> sent;
+        for (const auto length : c.lengths) {
+            const std::uint64_t tag = sent.size() + 1;
+            sent[tag] = make_samples(length, static_cast<std::uint32_t>(tag));
+            auto read = make_read(tag, sent[tag], stride);
+            ASSERT_EQ(engine->pass_read(read, 5000), PassReadResult::success);
+            EXPECT_TRUE(read.get_datasets().empty());
+        }
 
-        const auto reads = collect(*engine, 1);
+        const auto reads = collect(*engine, sent.size());
 
-        ASSERT_EQ(reads.size(), 1u);
-        expect_called_as_predicted(*reads.front(), samples, c.config, c.flags);
-        if (options.disable_events) {
-            EXPECT_EQ(reads.front()->get_datasets().count(dataset::moves), 0u);
-            EXPECT_EQ(ulong_value(*reads.front(), "rle_count"), 0u);
+        ASSERT_EQ(reads.size(), sent.size());
+        for (const auto& read : reads) {
+            SCOPED_TRACE(read->get_read_tag());
+            expect_called_as_predicted(*read, sent.at(read->get_read_tag()), c.config, c.flags);
+            if (!c.flags.events) {
+                EXPECT_EQ(read->get_datasets().count(dataset::moves), 0u);
+                EXPECT_EQ(ulong_value(*read, "rle_count"), 0u);
+            }
         }
     }
 }
