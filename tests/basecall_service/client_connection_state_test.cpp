@@ -1,5 +1,6 @@
 #include "basecall_service/client_connection_state.h"
 
+#include "support/exception_text.h"
 #include "support/log_capture.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@ namespace basecall_service {
 namespace {
 
 using S = ClientStatus;
+using tamsu_test::exception_text;
 
 const std::vector<S> k_all_statuses{
         S::disconnected,     S::preparing_connection, S::loading_config, S::loading_alignment_index,
@@ -115,20 +117,11 @@ TEST(ClientConnectionStateTest, TransitionDescriptionKeepsItsSpelling)
 TEST(ClientConnectionStateTest, ErrorCanOnlyBeSetThroughSetError)
 {
     ClientConnectionState state;
-    try {
-        state.set_status(S::error);
-        FAIL() << "no exception";
-    } catch (const std::logic_error& error) {
-        EXPECT_STREQ(error.what(),
-                     "Contract violation. set_status cannot be used to set an error state");
-    }
-    try {
-        state.set_status_if(S::disconnected, S::error);
-        FAIL() << "no exception";
-    } catch (const std::logic_error& error) {
-        EXPECT_STREQ(error.what(),
-                     "Contract violation. set_status_if cannot be used to set an error state");
-    }
+    EXPECT_EQ(exception_text<std::logic_error>([&] { state.set_status(S::error); }),
+              "Contract violation. set_status cannot be used to set an error state");
+    EXPECT_EQ(exception_text<std::logic_error>(
+                      [&] { state.set_status_if(S::disconnected, S::error); }),
+              "Contract violation. set_status_if cannot be used to set an error state");
     EXPECT_EQ(state.get_status(), S::disconnected);
 }
 
@@ -246,13 +239,9 @@ TEST(ClientConnectionStateTest, HandlerCanBeRegisteredOnlyOnce)
 {
     ClientConnectionState state;
     state.register_change_handler([](S, auto) {});
-    try {
-        state.register_change_handler([](S, auto) {});
-        FAIL() << "no exception";
-    } catch (const std::logic_error& error) {
-        EXPECT_STREQ(error.what(), "Contract violation. A connection state change handler may "
-                                   "only be registered once.");
-    }
+    EXPECT_EQ(exception_text<std::logic_error>(
+                      [&] { state.register_change_handler([](S, auto) {}); }),
+              "Contract violation. A connection state change handler may only be registered once.");
 }
 
 TEST(ClientConnectionStateTest, EnumerationTextsAndOutOfRangeValues)
@@ -262,18 +251,11 @@ TEST(ClientConnectionStateTest, EnumerationTextsAndOutOfRangeValues)
            << ErrorState{ConnectionError::bad_reply, "m"};
     EXPECT_EQ(stream.str(), "loading_alignment_index align_index_no_seq [bad_reply] m");
     EXPECT_EQ(to_string(ConnectionError::failed), "failed");
-    try {
-        to_string(static_cast<S>(8));
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "unrecognised ClientStatus value");
-    }
-    try {
-        to_string(static_cast<ConnectionError>(12));
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "unrecognised ConnectionError value");
-    }
+    EXPECT_EQ(exception_text<std::runtime_error>([] { to_string(static_cast<S>(8)); }),
+              "unrecognised ClientStatus value");
+    EXPECT_EQ(
+            exception_text<std::runtime_error>([] { to_string(static_cast<ConnectionError>(12)); }),
+            "unrecognised ConnectionError value");
 }
 
 }  // namespace

@@ -247,16 +247,11 @@ TEST_F(ConnectionProtocolTest, EndlessLoadingTimesOutAfterPollingEveryHalfSecond
     EXPECT_GE(attempts, 2u);
     EXPECT_LE(attempts, 4u);
     EXPECT_EQ(m_state.get_status(), ClientStatus::loading_config);
-}
 
-TEST_F(ConnectionProtocolTest, ZeroLoadTimeoutMakesExactlyOneAttempt)
-{
-    m_peer.reply_with(MessageType::LOAD_CONFIG, simple_reply(MessageType::LOADING));
-
+    // A zero time-out makes exactly one attempt.
     EXPECT_EQ(establish(0), nullptr);
-
     EXPECT_EQ(m_protocol.error_state().code, ConnectionError::file_load_timeout);
-    EXPECT_EQ(m_peer.requests().size(), 1u);
+    EXPECT_EQ(m_peer.requests().size(), attempts + 1);
 }
 
 TEST_F(ConnectionProtocolTest, ConfigRequestFailureCarriesTheServersReason)
@@ -278,24 +273,6 @@ TEST(ConnectionErrorStateTest, LoadFailuresMapByRequestType)
               ConnectionError::basecall_config_unavailable);
     EXPECT_EQ(to_string(create_load_request_error_state(MessageType::GET_STATE, "s")),
               "[failed] s");
-}
-
-TEST_F(ConnectionProtocolTest, BedRequestFailureIsBedFileUnavailable)
-{
-    const auto dir = boost::filesystem::temp_directory_path() / boost::filesystem::unique_path();
-    boost::filesystem::create_directories(dir);
-    const auto index = boost::filesystem::canonical(dir).string() + "/ref.fa";
-    std::ofstream(index) << ">r\nACGT\n";
-    m_peer.set_index_file(index);
-    m_info.m_alignment_index = index;
-    m_info.m_bed_file = index + ".bed";
-
-    const auto error = failure_with(MessageType::LOAD_BED,
-                                    simple_reply(MessageType::REQUEST_FAILED, 0, "bad"));
-    boost::filesystem::remove_all(dir);
-
-    EXPECT_EQ(to_string(error), "[bed_file_unavailable] bad");
-    EXPECT_EQ(m_state.get_status(), ClientStatus::loading_bed_file);
 }
 
 TEST_F(ConnectionProtocolTest, EachConnectRefusalNamesWhatWasRefused)
@@ -455,33 +432,10 @@ protected:
     ipc_tools::ConnectionInfo m_info;
 };
 
-TEST_F(ConnectionProtocolServerTest, ConnectsWithoutFilesAndSaysGoodbye)
-{
-    StatusLog log(m_state);
-    m_info.m_priority = 0;
-
-    ASSERT_NE(m_protocol.establish_server_connection(m_info, 5), nullptr)
-            << to_string(m_protocol.error_state());
-
-    EXPECT_EQ(log.wait_for(6).back(), ClientStatus::connected);
-    EXPECT_FALSE(m_protocol.get_connection_id().empty());
-    EXPECT_EQ(m_protocol.get_config_details().model_stride, 5u);
-    EXPECT_EQ(m_protocol.get_config_details().model_type, "flipflop");
-    const auto state = server_state();
-    EXPECT_NE(state.find("toy_flipflop_fast:>timeout_interval=0>client_name=protocol-test"
-                         ">alignment_type=:::"),
-              std::string::npos)
-            << state;
-    EXPECT_NE(state.find("\"priority\":2"), std::string::npos) << state;
-    EXPECT_EQ(m_server.client_count(), 1u);
-
-    m_protocol.disconnect_from_server();
-    EXPECT_EQ(m_server.client_count(), 0u);
-}
-
 TEST_F(ConnectionProtocolServerTest, ConnectsWithIndexAndBedFile)
 {
     StatusLog log(m_state);
+    m_info.m_priority = 1;
     m_info.m_alignment_index = path("ref.fa");
     m_info.m_bed_file = path("ref.bed");
 
@@ -494,19 +448,17 @@ TEST_F(ConnectionProtocolServerTest, ConnectsWithIndexAndBedFile)
                                                S::connecting, S::connected}));
     EXPECT_NE(m_protocol.get_alignment_file_header().find("@SQ\tSN:chr1\tLN:40"),
               std::string::npos);
-    EXPECT_NE(server_state().find(path("ref.fa") + ";" + path("ref.bed")), std::string::npos);
-}
+    const auto state = server_state();
+    EXPECT_NE(state.find("toy_flipflop_fast:>timeout_interval=0>client_name=protocol-test"
+                         ">alignment_type=:"),
+              std::string::npos)
+            << state;
+    EXPECT_NE(state.find(path("ref.fa") + ";" + path("ref.bed")), std::string::npos);
+    EXPECT_NE(state.find("\"priority\":1"), std::string::npos) << state;
+    EXPECT_EQ(m_server.client_count(), 1u);
 
-TEST_F(ConnectionProtocolServerTest, UnknownConfigurationAndUnreadableIndexAreRefused)
-{
-    m_info.m_config_name = "no_such_config";
-    EXPECT_EQ(m_protocol.establish_server_connection(m_info, 5), nullptr);
-    EXPECT_EQ(m_protocol.error_state().code, ConnectionError::basecall_config_unavailable);
-
-    m_info.m_config_name = "toy_flipflop_fast";
-    m_info.m_alignment_index = path("ref.bed");  // exists, but is not FASTA
-    EXPECT_EQ(m_protocol.establish_server_connection(m_info, 5), nullptr);
-    EXPECT_EQ(m_protocol.error_state().code, ConnectionError::align_index_unavailable);
+    m_protocol.disconnect_from_server();
+    EXPECT_EQ(m_server.client_count(), 0u);
 }
 
 TEST_F(ConnectionProtocolServerTest, SlowLoadIsPolledUntilItSucceeds)

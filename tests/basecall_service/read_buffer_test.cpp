@@ -248,34 +248,6 @@ TEST_F(ReadBufferTest, NewConnectionRequeuesSubmittedReadsFirstWithTheNewId)
     ASSERT_EQ(out.size(), 1u);  // finished reads stay where they are
 }
 
-TEST_F(ReadBufferTest, SubmittedReadsAreFoundByTagAndRetrievedInOrder)
-{
-    submit(5);
-    submit(6);
-    submit(7);
-    EXPECT_EQ(buffer.get_submitted_read_holder(6)->get_read_tag(), 6u);
-    EXPECT_EQ(buffer.get_submitted_read_holder(8), nullptr);
-    EXPECT_EQ(tamsu_test::exception_text<std::out_of_range>([&] { buffer.read_retrieved(8); }),
-              "map::at");
-    EXPECT_EQ(buffer.num_submitted_reads(), 3u);
-
-    buffer.read_retrieved(6);
-    buffer.read_retrieved(5);
-    EXPECT_FALSE(buffer.all_reads_processed());
-    buffer.clear_submitted_reads();
-    EXPECT_TRUE(buffer.all_reads_processed()) << "finished reads do not count";
-
-    ReadList out;
-    out.push_back(std::make_unique<ReadHolder>());
-    buffer.get_reads_out(out);
-    buffer.get_reads_out(out);  // nothing more to add
-    std::vector<std::uint64_t> tags;
-    for (const auto& read : out) {
-        tags.push_back(read->get_read_tag());
-    }
-    EXPECT_EQ(tags, (std::vector<std::uint64_t>{0, 6, 5}));
-}
-
 TEST_F(ReadBufferTest, SecondReadWithATagInFlightIsRefused)
 {
     submit(5);

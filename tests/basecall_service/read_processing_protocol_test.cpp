@@ -379,22 +379,5 @@ TEST_F(ReadProcessingProtocolTest, LostReadsAreDroppedWithAWarning)
     EXPECT_EQ(records[0].message, "One or more reads has been lost on the server.");
 }
 
-TEST(ReadProcessingProtocolContractTest, ProcessReadsNeedsAnIdABrokerAndABuffer)
-{
-    ReadProcessingProtocol protocol;
-    ReadBuffer buffer;
-    RequestBrokerAdapter adapter;
-    EXPECT_EQ(tamsu_test::exception_text<std::logic_error>(
-                      [&] { protocol.process_reads(&buffer, &adapter); }),
-              "Contract violation. process_reads requires valid connection id");
-    protocol.set_connection_id("c");
-    EXPECT_EQ(tamsu_test::exception_text<std::logic_error>(
-                      [&] { protocol.process_reads(&buffer, nullptr); }),
-              "Contract violation. process_reads requires valid request_broker");
-    EXPECT_EQ(tamsu_test::exception_text<std::logic_error>(
-                      [&] { protocol.process_reads(nullptr, &adapter); }),
-              "Contract violation. process_reads requires valid read_buffer");
-}
-
 }  // namespace
 }  // namespace basecall_service

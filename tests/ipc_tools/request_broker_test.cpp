@@ -174,25 +174,6 @@ TEST(RequestBrokerTest, UnreadableRepliesAreBadReplies)
               "Could not interpret message from server for request: GET_INDICES. Reply: UNSET");
 }
 
-TEST(RequestBrokerTest, ReceivedBytesAreJudgedWithoutASocket)
-{
-    const auto judge = [](Message message, Message& reply) {
-        zmq::message_t received;
-        message.transfer_to_zmq(received);
-        return tamsu_test::exception_text(
-                [&] { RequestBroker::accept_reply("GET_CONFIGS", received, reply); });
-    };
-    Message reply;
-
-    EXPECT_EQ(judge(simple_reply(MessageType::SUCCESS), reply), "<no exception>");
-    EXPECT_EQ(reply.get_type(), MessageType::SUCCESS);
-    EXPECT_EQ(judge(simple_reply(MessageType::BAD_REQUEST, 0, "why"), reply),
-              "Bad request message: GET_CONFIGS. why");
-    EXPECT_EQ(reply.get_type(), MessageType::BAD_REQUEST);
-    EXPECT_EQ(judge(Message(), reply),
-              "Could not interpret message from server for request: GET_CONFIGS. Reply: UNSET");
-}
-
 TEST(RequestBrokerTest, ClientNotRecognisedIsTreatedAsALostServer)
 {
     ScriptedPeer peer({PeerAction::reply(simple_reply(MessageType::CLIENT_NOT_RECOGNISED))});
@@ -305,14 +286,6 @@ TEST(RequestBrokerTest, TalksToTheServerExecutableOverTcpAndIpc)
     EXPECT_EQ(tcp_server.stop(SIGTERM), 0);
     EXPECT_EQ(ipc_server.stop(SIGTERM), 0);
     boost::filesystem::remove_all(dir);
-}
-
-TEST(RequestBrokerTest, PollResultTextListsEveryField)
-{
-    zmq_pollitem_t item{nullptr, 7, ZMQ_POLLIN, ZMQ_POLLIN | ZMQ_POLLERR};
-
-    EXPECT_EQ(poll_result_as_string(1, item),
-              "num events: 1. zmq::pollitem_t: socket[0], fd[7], events[1], revents[5]");
 }
 
 }  // namespace
