@@ -1,5 +1,6 @@
 #include "server/catalogue.h"
 #include "server/toy_caller.h"
+#include "support/read_factory.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,22 +12,12 @@ namespace {
 
 using reference_server::find_config;
 using reference_server::ToyCaller;
-
-std::vector<std::int16_t> noisy_samples(std::size_t count)
-{
-    std::vector<std::int16_t> samples(count);
-    std::uint32_t state = 7;
-    for (auto& sample : samples) {
-        state = state * 1664525u + 1013904223u;
-        sample = static_cast<std::int16_t>(200 + (state >> 20) % 600);
-    }
-    return samples;
-}
+using tamsu_test::make_samples;
 
 TEST(ToyCallerTest, FlipflopResultHasOneMoveAndEightTraceValuesPerEvent)
 {
     const auto& config = *find_config("toy_flipflop_fast");
-    const auto read = ToyCaller::call(noisy_samples(10003), 0.0f, 1.0f, config, {});
+    const auto read = ToyCaller::call(make_samples(10003, 7), 0.0f, 1.0f, config, {});
     EXPECT_EQ(read.total_events, 10003u / config.model_stride);
     EXPECT_EQ(read.trimmed_samples, 10003u % config.model_stride);
     ASSERT_EQ(read.moves.size(), read.total_events);
@@ -59,7 +50,7 @@ TEST(ToyCallerTest, FirstEventFollowsTheDocumentedFormula)
 TEST(ToyCallerTest, RunlengthResultHasOneRunPerBaseAndNoTrace)
 {
     const auto& config = *find_config("toy_runlength");
-    const auto read = ToyCaller::call(noisy_samples(8000), 0.0f, 1.0f, config, {});
+    const auto read = ToyCaller::call(make_samples(8000, 7), 0.0f, 1.0f, config, {});
     EXPECT_TRUE(read.trace.empty());
     ASSERT_EQ(read.runs.size(), read.sequence.size());
     EXPECT_EQ(read.run_values_3, read.base_events);
@@ -72,7 +63,7 @@ TEST(ToyCallerTest, RunlengthResultHasOneRunPerBaseAndNoTrace)
 TEST(ToyCallerTest, ModbaseProbabilitiesFavourEachBasesOwnLetter)
 {
     const auto& config = *find_config("toy_modbase");
-    const auto read = ToyCaller::call(noisy_samples(3000), 0.0f, 1.0f, config, {});
+    const auto read = ToyCaller::call(make_samples(3000, 7), 0.0f, 1.0f, config, {});
     const auto width = config.mod_alphabet.size();
     ASSERT_EQ(read.mod_probabilities.size(), read.sequence.size() * width);
     const auto m_column = config.mod_alphabet.find('m');
@@ -86,7 +77,7 @@ TEST(ToyCallerTest, ModbaseProbabilitiesFavourEachBasesOwnLetter)
 TEST(ToyCallerTest, StateDataIsRequestedOrAddedLater)
 {
     const auto& config = *find_config("toy_flipflop_fast");
-    const auto samples = noisy_samples(1000);
+    const auto samples = make_samples(1000, 7);
     auto without = ToyCaller::call(samples, 0.0f, 1.0f, config, {true, false});
     const auto with = ToyCaller::call(samples, 0.0f, 1.0f, config, {true, true});
     EXPECT_TRUE(without.state_data.empty());
@@ -102,7 +93,7 @@ TEST(ToyCallerTest, StateDataIsRequestedOrAddedLater)
 TEST(ToyCallerTest, ReadsShorterThanOneEventHaveNoBases)
 {
     for (const std::size_t count : {0u, 1u, 9u}) {
-        const auto read = ToyCaller::call(noisy_samples(count), 0.0f, 1.0f,
+        const auto read = ToyCaller::call(make_samples(count, 7), 0.0f, 1.0f,
                                           *find_config("toy_runlength"), {true, true});
         EXPECT_TRUE(read.sequence.empty()) << count;
         EXPECT_EQ(read.trimmed_samples, count);
@@ -112,7 +103,7 @@ TEST(ToyCallerTest, ReadsShorterThanOneEventHaveNoBases)
 TEST(ToyCallerTest, BlockRangesPartitionEventsAndBasesByRawBlock)
 {
     const auto& config = *find_config("toy_modbase");  // stride 6
-    const auto read = ToyCaller::call(noisy_samples(1000), 0.0f, 1.0f, config, {});
+    const auto read = ToyCaller::call(make_samples(1000, 7), 0.0f, 1.0f, config, {});
     const std::vector<std::uint32_t> blocks = {300, 301, 5, 394};
     const auto ranges = ToyCaller::block_ranges(read, blocks);
     ASSERT_EQ(ranges.size(), blocks.size());
