@@ -9,10 +9,8 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
-#include <algorithm>
 #include <fstream>
 #include <random>
-#include <set>
 #include <thread>
 
 namespace {
@@ -408,32 +406,6 @@ TEST_F(ServerTest, MultiBlockReadsComeBackInTheSameBlocksAsPredicted)
     }
 }
 
-TEST_F(ServerTest, FirstCalledBlockFlagsDropEventsOrAddStateData)
-{
-    const auto id = connect_with("toy_flipflop_fast");
-    const auto samples = make_samples(2000, 7);
-    send_read(client(), id, 1, samples, {1000, 1000}, "a");
-    send_read(client(), id, 2, samples, {1000, 1000}, "b");
-
-    const auto without_events = fetch_read(client(), id, 1);
-    ASSERT_EQ(without_events.blocks.size(), 2u);
-    EXPECT_EQ(without_events.called(1).trace_results_type(), tamsu_ipc::TraceResults::NONE);
-    EXPECT_GT(without_events.called(1).sequence()->size(), 0u);
-
-    const auto with_state = fetch_read(client(), id, 2);
-    ASSERT_EQ(with_state.blocks.size(), 2u);
-    auto predicted =
-            ToyCaller::call(samples, 10.0f, 0.5f,
-                            *reference_server::find_config("toy_flipflop_fast"), {true, true});
-    std::vector<float> state;
-    for (std::size_t i = 0; i < 2; ++i) {
-        ASSERT_NE(with_state.called(i).state_data(), nullptr);
-        const auto& data = *with_state.called(i).state_data();
-        state.insert(state.end(), data.begin(), data.end());
-    }
-    EXPECT_EQ(state, predicted.state_data);
-}
-
 TEST_F(ServerTest, CompletedReadsComeBackOutOfSubmissionOrder)
 {
     // One worker completes reads in submission order, so the expected order is fixed.
@@ -736,21 +708,14 @@ TEST_F(ServerTest, ListsBarcodeAndLampKits)
               reference_server::built_in_lamp_kits()[0].targets.size());
 }
 
-// How a barcode is assigned and a hit found is checked in reference_data_test.
-TEST_F(ServerTest, BarcodedAndAlignedReadsCarryThoseResults)
+// How a barcode is assigned is checked in reference_data_test, alignments and a plain kit end
+// to end in basecall_client_test: here the dual and lamp kits named at connect.
+TEST_F(ServerTest, BarcodedReadsCarryTheKitsNamedAtConnect)
 {
-    TempDirectory dir;
-    const auto& config = *reference_server::find_config("toy_modbase");
     const auto samples = make_samples(3000, 42);
-    const auto predicted = ToyCaller::call(samples, 10.0f, 0.5f, config, {});
-    const auto fasta = write_file(dir, "ref.fa", ">chr7\nTTTTT" + predicted.sequence + "GGG\n");
-    const auto bed = write_file(dir, "ref.bed", "chr7\t0\t10\tfront\n");
-    ASSERT_EQ(client().simple(MessageType::LOAD_INDEX, "", 0, fasta).get_type(),
-              MessageType::SUCCESS);
-    ASSERT_EQ(client().simple(MessageType::LOAD_BED, "", 0, bed).get_type(), MessageType::SUCCESS);
-    load_config(config.name);
+    load_config("toy_modbase");
     const auto id =
-            connect(connection_string(config.name, "TOY-DUAL", fasta, bed, ">lamp_kit=TOY-LAMP"));
+            connect(connection_string("toy_modbase", "TOY-DUAL", {}, {}, ">lamp_kit=TOY-LAMP"));
     send_read(client(), id, 8, samples, {1500, 1500}, "barcoded-read");
     const auto read = fetch_read(client(), id);
     ASSERT_EQ(read.blocks.size(), 2u);
@@ -758,18 +723,14 @@ TEST_F(ServerTest, BarcodedAndAlignedReadsCarryThoseResults)
     const auto* barcoding = read.called(0).barcoding();
     ASSERT_NE(barcoding, nullptr);
     EXPECT_EQ(barcoding->kit()->str(), "TOY-DUAL");
+    EXPECT_THAT(barcoding->arrangement()->str(), HasSubstr("_internal"));
     EXPECT_EQ(barcoding->full_arrangement()->str(), "TOY-DUAL_" + barcoding->arrangement()->str());
     ASSERT_TRUE(barcoding->front() && barcoding->lamp());
+    EXPECT_THAT(barcoding->lamp()->barcode_id()->str(), testing::StartsWith("FIP"));
+    const auto predicted = ToyCaller::call(samples, 10.0f, 0.5f,
+                                           *reference_server::find_config("toy_modbase"), {});
     EXPECT_EQ(barcoding->front()->foundseq()->str(), predicted.sequence.substr(0, 24));
     EXPECT_EQ(read.called(1).barcoding(), nullptr);
-
-    const auto* alignments = read.called(0).alignments();
-    ASSERT_EQ(alignments->size(), 1u);
-    EXPECT_EQ(alignments->Get(0)->genome()->str(), "chr7");
-    EXPECT_EQ(alignments->Get(0)->genome_start(), 5);
-    EXPECT_EQ(alignments->Get(0)->bed_lines()->str(), "chr7\t0\t10\tfront");
-    EXPECT_THAT(alignments->Get(0)->sam_record()->str(),
-                testing::StartsWith("barcoded-read\t0\tchr7\t6\t60\t"));
 }
 
 TEST_F(ServerTest, ZeroWorkReturnsEmptyReadsInTheirBlocks)
