@@ -3,16 +3,14 @@
 #include "server/catalogue.h"
 #include "server/toy_caller.h"
 #include "server_test_client.h"
+#include "support/temp_directory.h"
 
-#include <boost/filesystem.hpp>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
-#include <algorithm>
 #include <fstream>
 #include <random>
-#include <set>
 #include <thread>
 
 namespace {
@@ -25,41 +23,18 @@ using reference_server::ToyCaller;
 using testing::HasSubstr;
 using testing::Not;
 
-class TempDir {
-public:
-    TempDir()
-            : m_path(boost::filesystem::temp_directory_path() /
-                     boost::filesystem::unique_path("server_test_%%%%%%%%"))
-    {
-        boost::filesystem::create_directories(m_path);
-    }
-    ~TempDir()
-    {
-        boost::system::error_code ignored;
-        boost::filesystem::remove_all(m_path, ignored);
-    }
-    std::string write(const std::string& name, const std::string& content) const
-    {
-        const auto path = (m_path / name).string();
-        std::ofstream(path) << content;
-        return path;
-    }
-    std::string path(const std::string& name) const { return (m_path / name).string(); }
+using tamsu_test::TempDirectory;
 
-private:
-    boost::filesystem::path m_path;
-};
+std::string write_file(const TempDirectory& dir, const std::string& name,
+                       const std::string& content)
+{
+    std::ofstream(dir.file(name)) << content;
+    return dir.file(name);
+}
 
 class ServerTest : public testing::Test {
 protected:
-    void start(std::size_t worker_threads = 2)
-    {
-        ServerOptions options;
-        options.worker_threads = worker_threads;
-        start(options);
-    }
-
-    void start(ServerOptions options)
+    void start(ServerOptions options = ServerOptions())
     {
         options.address = "tcp://127.0.0.1:*";
         m_server = std::make_unique<BasecallServer>(options);
@@ -117,22 +92,22 @@ protected:
     std::unique_ptr<TestClient> m_client;
 };
 
-std::string bytes_as_text(const flatbuffers::Vector<std::uint8_t>* bytes)
-{
-    return bytes == nullptr ? std::string() : std::string(bytes->begin(), bytes->end());
-}
-
 TEST_F(ServerTest, LoadsKnownConfigurationsAndListsOnlyLoadedOnes)
 {
-    auto unknown = client().simple(MessageType::LOAD_CONFIG, "", 0, "no_such_config");
-    EXPECT_EQ(unknown.get_type(), MessageType::REQUEST_FAILED);
-    EXPECT_THAT(reply_text(unknown), HasSubstr("no_such_config"));
+    FaultSettings faults;
+    faults.refused_configs = {"toy_modbase"};
+    server().set_faults(faults);
+    for (const auto& refusal : {std::make_pair("no_such_config", "no_such_config"),
+                                std::make_pair("toy_modbase", "refused")}) {
+        auto reply = client().simple(MessageType::LOAD_CONFIG, "", 0, refusal.first);
+        EXPECT_EQ(reply.get_type(), MessageType::REQUEST_FAILED) << refusal.first;
+        EXPECT_THAT(reply_text(reply), HasSubstr(refusal.second));
+    }
 
     load_config("toy_runlength");
     auto reply = client().simple(MessageType::GET_CONFIGS);
     ASSERT_EQ(reply.get_type(), MessageType::RETURN_CONFIGS);
     const auto* configs = reply.get_message_data()->content_as_ConfigListData()->configs();
-    ASSERT_NE(configs, nullptr);
     ASSERT_EQ(configs->size(), 1u);
     const auto* entry = configs->Get(0);
     const auto& expected = *reference_server::find_config("toy_runlength");
@@ -140,41 +115,14 @@ TEST_F(ServerTest, LoadsKnownConfigurationsAndListsOnlyLoadedOnes)
     EXPECT_EQ(entry->model_type()->str(), expected.model_type);
     EXPECT_EQ(entry->model_stride(), 10u);
     EXPECT_EQ(entry->label_length(), expected.label_length);
-    EXPECT_FLOAT_EQ(entry->qscore_offset(), expected.qscore_offset);
     EXPECT_FLOAT_EQ(entry->qscore_scale(), expected.qscore_scale);
-    EXPECT_FLOAT_EQ(entry->temp_weight(), expected.temp_weight);
-    EXPECT_FLOAT_EQ(entry->temp_bias(), expected.temp_bias);
-}
-
-TEST_F(ServerTest, CatalogueHasDistinctStridesForTheThreeKindsOfResult)
-{
-    std::set<std::uint32_t> strides;
-    for (const auto& config : reference_server::built_in_configs()) {
-        strides.insert(config.model_stride);
-        load_config(config.name);
-    }
-    EXPECT_EQ(strides.size(), reference_server::built_in_configs().size());
-    auto reply = client().simple(MessageType::GET_CONFIGS);
-    EXPECT_EQ(reply.get_message_data()->content_as_ConfigListData()->configs()->size(),
-              reference_server::built_in_configs().size());
-}
-
-TEST_F(ServerTest, RefusedConfigurationFailsWithAReason)
-{
-    FaultSettings faults;
-    faults.refused_configs = {"toy_modbase"};
-    server().set_faults(faults);
-    auto reply = client().simple(MessageType::LOAD_CONFIG, "", 0, "toy_modbase");
-    EXPECT_EQ(reply.get_type(), MessageType::REQUEST_FAILED);
-    EXPECT_THAT(reply_text(reply), HasSubstr("refused"));
-    load_config("toy_flipflop_fast");
 }
 
 TEST_F(ServerTest, LoadDelayAnswersLoadingUntilItHasElapsed)
 {
-    TempDir dir;
-    const auto fasta = dir.write("ref.fa", ">chr1\nACGTACGT\n");
-    const auto bed = dir.write("ref.bed", "chr1\t0\t4\n");
+    TempDirectory dir;
+    const auto fasta = write_file(dir, "ref.fa", ">chr1\nACGTACGT\n");
+    const auto bed = write_file(dir, "ref.bed", "chr1\t0\t4\n");
     FaultSettings faults;
     faults.load_delay = std::chrono::milliseconds(200);
     server().set_faults(faults);
@@ -196,18 +144,16 @@ TEST_F(ServerTest, LoadDelayAnswersLoadingUntilItHasElapsed)
               MessageType::SUCCESS);
 }
 
+// Parsing rules live in reference_data_test; here only that the server answers with them.
 TEST_F(ServerTest, LoadsIndicesAndBedFilesAndRejectsBadOnes)
 {
-    TempDir dir;
-    const auto fasta = dir.write("ref.fa", ">chr1 first\nACGT\nAC\n>chr2\nGGGG\n");
+    TempDirectory dir;
+    const auto fasta = write_file(dir, "ref.fa", ">chr1 first\nACGT\nAC\n>chr2\nGGGG\n");
     EXPECT_EQ(client().simple(MessageType::LOAD_INDEX, "", 0, fasta).get_type(),
               MessageType::SUCCESS);
-    auto missing = client().simple(MessageType::LOAD_INDEX, "", 0, dir.path("missing.fa"));
+    auto missing = client().simple(MessageType::LOAD_INDEX, "", 0, dir.file("missing.fa"));
     EXPECT_EQ(missing.get_type(), MessageType::REQUEST_FAILED);
     EXPECT_THAT(reply_text(missing), HasSubstr("missing.fa"));
-    const auto not_fasta = dir.write("text.fa", "hello world\n");
-    EXPECT_EQ(client().simple(MessageType::LOAD_INDEX, "", 0, not_fasta).get_type(),
-              MessageType::REQUEST_FAILED);
 
     auto reply = client().simple(MessageType::GET_INDICES);
     ASSERT_EQ(reply.get_type(), MessageType::RETURN_CONFIGS);
@@ -215,52 +161,41 @@ TEST_F(ServerTest, LoadsIndicesAndBedFilesAndRejectsBadOnes)
     ASSERT_EQ(indices->size(), 1u);
     EXPECT_EQ(indices->Get(0)->name()->str(), fasta);
     EXPECT_THAT(indices->Get(0)->header()->str(), HasSubstr("@SQ\tSN:chr1\tLN:6\n"));
-    EXPECT_THAT(indices->Get(0)->header()->str(), HasSubstr("@SQ\tSN:chr2\tLN:4\n"));
 
-    const auto bed = dir.write("a.bed", "# comment\ntrack name=x\nchr1\t0\t3\tgene\n");
+    const auto bed = write_file(dir, "a.bed", "chr1\t0\t3\tgene\n");
     EXPECT_EQ(client().simple(MessageType::LOAD_BED, "", 0, bed).get_type(), MessageType::SUCCESS);
-    for (const auto* content : {"chr1\tzero\t3\n", "chr1\t5\t3\n", "chr1\t5\n"}) {
-        const auto bad = dir.write("bad.bed", content);
-        auto failed = client().simple(MessageType::LOAD_BED, "", 0, bad);
-        EXPECT_EQ(failed.get_type(), MessageType::REQUEST_FAILED) << content;
-        EXPECT_THAT(reply_text(failed), HasSubstr("line 1"));
-    }
+    auto failed =
+            client().simple(MessageType::LOAD_BED, "", 0, write_file(dir, "bad.bed", "chr1\t5\n"));
+    EXPECT_EQ(failed.get_type(), MessageType::REQUEST_FAILED);
+    EXPECT_THAT(reply_text(failed), HasSubstr("line 1"));
 }
 
 TEST_F(ServerTest, ConnectRefusesEachMissingPiece)
 {
-    TempDir dir;
-    const auto fasta = dir.write("ref.fa", ">chr1\nACGT\n");
-    const auto empty_fasta = dir.write("empty.fa", "");
-    const auto bed = dir.write("a.bed", "chr1\t0\t3\n");
-    const auto config = "toy_flipflop_fast";
-
-    auto garbage = client().simple(MessageType::CONNECT, "", 0, "toy:>nonsense:");
-    EXPECT_EQ(garbage.get_type(), MessageType::BAD_REQUEST);
-    EXPECT_FALSE(reply_text(garbage).empty());
-    EXPECT_EQ(client().simple(MessageType::CONNECT, "", 0, "toy:>client_name=x:::").get_type(),
-              MessageType::BAD_REQUEST);
+    TempDirectory dir;
+    const auto fasta = write_file(dir, "ref.fa", ">chr1\nACGT\n");
+    const auto empty_fasta = write_file(dir, "empty.fa", "");
+    const auto bed = write_file(dir, "a.bed", "chr1\t0\t3\n");
+    const std::string config = "toy_flipflop_fast";
     EXPECT_EQ(client().simple(MessageType::CONNECT, "", 0, connection_string(config)).get_type(),
               MessageType::INVALID_CONFIG);
-
     load_config(config);
-    EXPECT_EQ(client().simple(MessageType::CONNECT, "", 0,
-                              connection_string(config, "TOY-BC12 NO-SUCH-KIT"))
-                      .get_type(),
-              MessageType::INVALID_BARCODE_KIT);
-    EXPECT_EQ(client().simple(MessageType::CONNECT, "", 0,
-                              connection_string(config, {}, {}, {}, ">lamp_kit=NOPE"))
-                      .get_type(),
-              MessageType::INVALID_BARCODE_KIT);
-    EXPECT_EQ(client().simple(MessageType::CONNECT, "", 0, connection_string(config, {}, fasta))
-                      .get_type(),
-              MessageType::INVALID_INDEX);
     ASSERT_EQ(client().simple(MessageType::LOAD_INDEX, "", 0, empty_fasta).get_type(),
               MessageType::SUCCESS);
-    EXPECT_EQ(
-            client().simple(MessageType::CONNECT, "", 0, connection_string(config, {}, empty_fasta))
-                    .get_type(),
-            MessageType::INDEX_NO_SEQ);
+    const std::vector<std::pair<std::string, MessageType>> refusals = {
+            {"toy:>nonsense:", MessageType::BAD_REQUEST},
+            {"toy:>client_name=x:::", MessageType::BAD_REQUEST},
+            {connection_string(config, "TOY-BC12 NO-SUCH-KIT"), MessageType::INVALID_BARCODE_KIT},
+            {connection_string(config, {}, {}, {}, ">lamp_kit=NOPE"),
+             MessageType::INVALID_BARCODE_KIT},
+            {connection_string(config, {}, fasta), MessageType::INVALID_INDEX},
+            {connection_string(config, {}, empty_fasta), MessageType::INDEX_NO_SEQ}};
+    for (const auto& refusal : refusals) {
+        SCOPED_TRACE(refusal.first);
+        auto reply = client().simple(MessageType::CONNECT, "", 0, refusal.first);
+        EXPECT_EQ(reply.get_type(), refusal.second);
+        EXPECT_TRUE(refusal.second != MessageType::BAD_REQUEST || !reply_text(reply).empty());
+    }
     ASSERT_EQ(client().simple(MessageType::LOAD_INDEX, "", 0, fasta).get_type(),
               MessageType::SUCCESS);
     EXPECT_EQ(
@@ -280,22 +215,23 @@ TEST_F(ServerTest, ConnectRefusesEachMissingPiece)
 TEST_F(ServerTest, RequestsNamingAnUnknownClientAreNotRecognised)
 {
     const auto id = connect_with("toy_flipflop_fast");
-    EXPECT_EQ(client().simple(MessageType::HEARTBEAT_PING, id).get_type(),
-              MessageType::HEARTBEAT_ECHO);
+    const auto samples = make_samples(10, 1);
+    std::vector<Message> requests;
     for (const auto type :
          {MessageType::HEARTBEAT_PING, MessageType::DISCONNECT, MessageType::GET_FIRST_CALLED_BLOCK,
           MessageType::GET_NEXT_CALLED_BLOCK}) {
-        EXPECT_EQ(client().simple(type, "stranger").get_type(), MessageType::CLIENT_NOT_RECOGNISED)
+        requests.emplace_back(type, "stranger", 0, "");
+    }
+    requests.push_back(
+            raw_block("stranger", MessageType::PASS_FIRST_RAW_BLOCK, 1, 0, 1, 10, samples, "r"));
+    requests.push_back(
+            raw_block("stranger", MessageType::PASS_NEXT_RAW_BLOCK, 1, 1, 2, 10, samples, "r"));
+    for (auto& request : requests) {
+        const auto type = request.get_type();
+        EXPECT_EQ(client().exchange(std::move(request)).get_type(),
+                  MessageType::CLIENT_NOT_RECOGNISED)
                 << ipc_tools::message_type_as_string(type);
     }
-    EXPECT_EQ(client().exchange(raw_block("stranger", MessageType::PASS_FIRST_RAW_BLOCK, 1, 0, 1,
-                                          10, make_samples(10, 1), "r"))
-                      .get_type(),
-              MessageType::CLIENT_NOT_RECOGNISED);
-    EXPECT_EQ(client().exchange(raw_block("stranger", MessageType::PASS_NEXT_RAW_BLOCK, 1, 1, 2, 10,
-                                          make_samples(10, 1), "r"))
-                      .get_type(),
-              MessageType::CLIENT_NOT_RECOGNISED);
 
     EXPECT_EQ(client().simple(MessageType::DISCONNECT, id).get_type(), MessageType::DISCONNECTED);
     EXPECT_EQ(client().simple(MessageType::HEARTBEAT_PING, id).get_type(),
@@ -347,18 +283,6 @@ TEST(CurveServerTest, ConnectionIdsAnswerOnlyTheKeyThatConnected)
                       .get_type(),
               MessageType::CLIENT_NOT_RECOGNISED);
     EXPECT_EQ(fetch_read(alice, id).blocks.size(), 1u);
-}
-
-TEST_F(ServerTest, ForgottenClientsAreNotRecognised)
-{
-    const auto id = connect_with("toy_flipflop_fast");
-    server().forget_all_clients();
-    EXPECT_EQ(client().simple(MessageType::HEARTBEAT_PING, id).get_type(),
-              MessageType::CLIENT_NOT_RECOGNISED);
-    EXPECT_EQ(client().simple(MessageType::GET_FIRST_CALLED_BLOCK, id).get_type(),
-              MessageType::CLIENT_NOT_RECOGNISED);
-    // The client can register again.
-    EXPECT_NE(connect(connection_string("toy_flipflop_fast")), id);
 }
 
 TEST_F(ServerTest, ClientsQuietForTheirConnectionTimeOutAreForgotten)
@@ -448,85 +372,8 @@ TEST_F(ServerTest, MessagesLargerThanTheLargestBlockNeverReachTheHandlers)
               MessageType::HEARTBEAT_ECHO);
 }
 
-// Reassembles a returned read and compares it with what the toy caller predicts.
-void expect_matches_prediction(const ReturnedRead& read, const std::vector<std::int16_t>& samples,
-                               const std::vector<std::size_t>& block_sizes,
-                               const std::string& config_name, std::uint32_t tag)
-{
-    const auto& config = *reference_server::find_config(config_name);
-    auto predicted = ToyCaller::call(samples, 10.0f, 0.5f, config, {});
-    ASSERT_EQ(read.blocks.size(), block_sizes.size());
-    const auto& first = read.called(0);
-    EXPECT_EQ(read.block(0).read_tag(), tag);
-    EXPECT_EQ(read.block(0).num_blocks(), block_sizes.size());
-    EXPECT_EQ(first.total_events(), samples.size() / config.model_stride);
-    EXPECT_EQ(first.total_events(), predicted.total_events);
-    EXPECT_EQ(first.sequence_length(), predicted.sequence.size());
-    EXPECT_EQ(first.state_size(), config.state_size);
-    EXPECT_EQ(first.model_stride(), config.model_stride);
-    EXPECT_EQ(first.label_length(), config.label_length);
-    EXPECT_EQ(first.trimmed_samples(), predicted.trimmed_samples);
-    EXPECT_FLOAT_EQ(first.mean_qscore(), predicted.mean_qscore);
-    EXPECT_FLOAT_EQ(first.call_score(), predicted.call_score);
-    EXPECT_FLOAT_EQ(first.median(), predicted.median);
-    EXPECT_FLOAT_EQ(first.med_abs_dev(), predicted.med_abs_dev);
-    EXPECT_FLOAT_EQ(first.stay_prob() + first.step_prob(), 1.0f);
-    EXPECT_EQ(first.basecall_type()->str(), config.basecall_type);
-    ASSERT_NE(first.scaling(), nullptr);
-    EXPECT_FLOAT_EQ(first.scaling()->pt_median(), predicted.pt_median);
-    ASSERT_NE(first.alignments(), nullptr);
-    EXPECT_EQ(first.alignments()->size(), 0u);
-    EXPECT_EQ(first.barcoding(), nullptr);
-
-    std::string sequence, qstring, moves, trace, runs, probabilities;
-    std::vector<float> run_values_0;
-    std::vector<std::uint32_t> run_values_3;
-    std::uint32_t events = 0;
-    for (std::size_t i = 0; i < read.blocks.size(); ++i) {
-        const auto& block = read.called(i);
-        EXPECT_EQ(read.block(i).block_index(), i);
-        EXPECT_EQ(read.block(i).read_tag(), tag);
-        events += block.block_events();
-        sequence += block.sequence()->str();
-        qstring += block.qstring()->str();
-        if (const auto* flipflop = block.trace_results_as_FlipflopTraceData()) {
-            EXPECT_EQ(flipflop->moves()->size(), block.block_events());
-            EXPECT_EQ(flipflop->trace()->size(), 8u * block.block_events());
-            moves += bytes_as_text(flipflop->moves());
-            trace += bytes_as_text(flipflop->trace());
-        }
-        if (const auto* runlength = block.trace_results_as_RunlengthTraceData()) {
-            EXPECT_EQ(runlength->total_runs(), i == 0 ? predicted.runs.size() : 0u);
-            EXPECT_EQ(runlength->runs()->size(), block.sequence()->size());
-            runs += bytes_as_text(runlength->runs());
-            run_values_0.insert(run_values_0.end(), runlength->run_values_0()->begin(),
-                                runlength->run_values_0()->end());
-            run_values_3.insert(run_values_3.end(), runlength->run_values_3()->begin(),
-                                runlength->run_values_3()->end());
-        }
-        if (block.base_mods() != nullptr) {
-            probabilities += bytes_as_text(block.base_mods()->probabilities());
-        }
-        EXPECT_EQ(block.state_data(), nullptr);
-    }
-    // Block i covers the events of raw block i.
-    EXPECT_EQ(read.called(0).block_events(), block_sizes[0] / config.model_stride);
-    EXPECT_EQ(events, predicted.total_events);
-    EXPECT_EQ(sequence, predicted.sequence);
-    EXPECT_EQ(qstring, predicted.qstring);
-    EXPECT_EQ(moves, std::string(predicted.moves.begin(), predicted.moves.end()));
-    EXPECT_EQ(trace, std::string(predicted.trace.begin(), predicted.trace.end()));
-    EXPECT_EQ(runs, std::string(predicted.runs.begin(), predicted.runs.end()));
-    EXPECT_EQ(run_values_0, predicted.run_values_0);
-    EXPECT_EQ(run_values_3, predicted.run_values_3);
-    EXPECT_EQ(probabilities,
-              std::string(predicted.mod_probabilities.begin(), predicted.mod_probabilities.end()));
-    if (!config.mod_alphabet.empty()) {
-        EXPECT_EQ(first.base_mods()->alphabet()->str(), config.mod_alphabet);
-        EXPECT_EQ(first.base_mods()->long_names()->str(), config.mod_long_names);
-    }
-}
-
+// The called read comes back in the raw read's blocks, block i holding the events of raw block
+// i; that the values are the toy caller's is checked end to end in basecall_client_test.
 TEST_F(ServerTest, MultiBlockReadsComeBackInTheSameBlocksAsPredicted)
 {
     std::uint32_t tag = 100;
@@ -534,11 +381,22 @@ TEST_F(ServerTest, MultiBlockReadsComeBackInTheSameBlocksAsPredicted)
         SCOPED_TRACE(config.name);
         const auto id = connect_with(config.name);
         const auto samples = make_samples(3000 + tag, tag);
-        const std::vector<std::size_t> blocks = {1200, 1200, samples.size() - 2400};
-        const auto accepted = send_read(client(), id, tag, samples, blocks, "read-" + config.name);
-        EXPECT_THAT(accepted, testing::Each(MessageType::RAW_BLOCK_ACCEPTED));
+        const std::vector<std::uint32_t> blocks = {1200, 1200, 600 + tag};
+        EXPECT_THAT(send_read(client(), id, tag, samples, {1200, 1200, 600 + tag}, "r"),
+                    testing::Each(MessageType::RAW_BLOCK_ACCEPTED));
         const auto read = fetch_read(client(), id);
-        expect_matches_prediction(read, samples, blocks, config.name, tag);
+        const auto predicted = ToyCaller::call(samples, 10.0f, 0.5f, config, {});
+        const auto ranges = ToyCaller::block_ranges(predicted, blocks);
+        ASSERT_EQ(read.blocks.size(), blocks.size());
+        EXPECT_EQ(read.called(0).total_events(), predicted.total_events);
+        std::string sequence;
+        for (std::size_t i = 0; i < blocks.size(); ++i) {
+            EXPECT_EQ(read.block(i).block_index(), i);
+            EXPECT_EQ(read.block(i).read_tag(), tag);
+            EXPECT_EQ(read.called(i).block_events(), ranges[i].event_end - ranges[i].event_begin);
+            sequence += read.called(i).sequence()->str();
+        }
+        EXPECT_EQ(sequence, predicted.sequence);
         EXPECT_EQ(client().simple(MessageType::GET_FIRST_CALLED_BLOCK, id).get_type(),
                   MessageType::NONE_PENDING);
         // The read is forgotten once its last block went out.
@@ -548,53 +406,12 @@ TEST_F(ServerTest, MultiBlockReadsComeBackInTheSameBlocksAsPredicted)
     }
 }
 
-TEST_F(ServerTest, LongReadInManyBlocksRoundTrips)
-{
-    const auto id = connect_with("toy_flipflop_fast");
-    const auto samples = make_samples(400000, 11);
-    const std::vector<std::size_t> blocks(40, 10000);
-    EXPECT_THAT(send_read(client(), id, 77, samples, blocks, "long"),
-                testing::Each(MessageType::RAW_BLOCK_ACCEPTED));
-    const auto read = fetch_read(client(), id);
-    expect_matches_prediction(read, samples, blocks, "toy_flipflop_fast", 77);
-}
-
-TEST_F(ServerTest, FirstCalledBlockFlagsDropEventsOrAddStateData)
-{
-    const auto id = connect_with("toy_flipflop_fast");
-    const auto samples = make_samples(2000, 7);
-    const std::vector<std::size_t> blocks = {1000, 1000};
-    send_read(client(), id, 1, samples, blocks, "a");
-    send_read(client(), id, 2, samples, blocks, "b");
-
-    const auto without_events = fetch_read(client(), id, 1);
-    ASSERT_EQ(without_events.blocks.size(), 2u);
-    for (std::size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(without_events.called(i).trace_results_type(), tamsu_ipc::TraceResults::NONE);
-        EXPECT_EQ(without_events.called(i).state_data(), nullptr);
-        EXPECT_GT(without_events.called(i).sequence()->size(), 0u);
-    }
-
-    const auto with_state = fetch_read(client(), id, 2);
-    ASSERT_EQ(with_state.blocks.size(), 2u);
-    auto predicted =
-            ToyCaller::call(samples, 10.0f, 0.5f,
-                            *reference_server::find_config("toy_flipflop_fast"), {true, true});
-    std::vector<float> state;
-    for (std::size_t i = 0; i < 2; ++i) {
-        const auto& block = with_state.called(i);
-        EXPECT_NE(block.trace_results_as_FlipflopTraceData(), nullptr);
-        ASSERT_NE(block.state_data(), nullptr);
-        EXPECT_EQ(block.state_data()->size(), block.block_events() * predicted.state_size);
-        state.insert(state.end(), block.state_data()->begin(), block.state_data()->end());
-    }
-    EXPECT_EQ(state, predicted.state_data);
-}
-
 TEST_F(ServerTest, CompletedReadsComeBackOutOfSubmissionOrder)
 {
     // One worker completes reads in submission order, so the expected order is fixed.
-    start(1);
+    ServerOptions options;
+    options.worker_threads = 1;
+    start(options);
     const auto id = connect_with("toy_flipflop_fast");
     for (std::uint32_t tag = 1; tag <= 3; ++tag) {
         send_read(client(), id, tag, make_samples(500, tag), {500}, "r" + std::to_string(tag));
@@ -607,24 +424,6 @@ TEST_F(ServerTest, CompletedReadsComeBackOutOfSubmissionOrder)
         order.push_back(read.block(0).read_tag());
     }
     EXPECT_EQ(order, (std::vector<std::uint32_t>{3, 1, 2}));
-}
-
-TEST_F(ServerTest, NonePendingReportsLostReadsOnce)
-{
-    const auto id = connect_with("toy_flipflop_fast");
-    auto none = client().simple(MessageType::GET_FIRST_CALLED_BLOCK, id);
-    EXPECT_EQ(none.get_type(), MessageType::NONE_PENDING);
-    EXPECT_EQ(reply_value(none), 0u);
-
-    FaultSettings faults;
-    faults.lose_reads = true;
-    server().set_faults(faults);
-    send_read(client(), id, 5, make_samples(500, 5), {500}, "lost");
-    ASSERT_TRUE(wait_for_called(1));
-    auto lost = client().simple(MessageType::GET_FIRST_CALLED_BLOCK, id);
-    EXPECT_EQ(lost.get_type(), MessageType::NONE_PENDING);
-    EXPECT_EQ(reply_value(lost), 1u);
-    EXPECT_EQ(reply_value(client().simple(MessageType::GET_FIRST_CALLED_BLOCK, id)), 0u);
 }
 
 std::vector<std::string> file_lines(const std::string& path)
@@ -645,7 +444,7 @@ protected:
     {
         ServerOptions options;
         options.worker_threads = 1;
-        options.lost_reads_file = m_dir.path("lost.tsv");
+        options.lost_reads_file = m_dir.file("lost.tsv");
         start(options);
         m_id = connect_with("toy_flipflop_fast");
         m_faults.lose_reads = true;
@@ -654,9 +453,9 @@ protected:
         ASSERT_TRUE(wait_for_called(1));
     }
 
-    std::vector<std::string> recorded() const { return file_lines(m_dir.path("lost.tsv")); }
+    std::vector<std::string> recorded() const { return file_lines(m_dir.file("lost.tsv")); }
 
-    TempDir m_dir;
+    TempDirectory m_dir;
     std::string m_id;
     FaultSettings m_faults;
 };
@@ -718,13 +517,6 @@ TEST_F(LostReadsTest, ReadsOfAForgottenClientAreNeitherReturnedNorReported)
     EXPECT_TRUE(recorded().empty());
 }
 
-TEST(LostReadsFileTest, UnwritablePathFailsTheServerStart)
-{
-    ServerOptions options;
-    options.lost_reads_file = "/nonexistent-directory/lost.tsv";
-    EXPECT_THROW(BasecallServer server(options), std::runtime_error);
-}
-
 TEST_F(ServerTest, InFlightLimitAnswersNotReadyToFirstBlocksOnly)
 {
     FaultSettings faults;
@@ -767,29 +559,24 @@ TEST_F(ServerTest, BlocksOutOfOrderOrForUnknownReadsAreBadRequests)
 
 TEST_F(ServerTest, UnreadableAndNonRequestMessagesAreBadRequests)
 {
-    zmq::message_t garbage(std::string("definitely not a flatbuffer"));
-    auto reply = client().exchange_raw(garbage);
-    EXPECT_EQ(reply.get_type(), MessageType::BAD_REQUEST);
-    EXPECT_FALSE(reply_text(reply).empty());
-
-    zmq::message_t empty;
-    EXPECT_EQ(client().exchange_raw(empty).get_type(), MessageType::BAD_REQUEST);
-
     // A valid message with a foreign identifier.
     Message foreign(MessageType::GET_STATE, "", 0, "");
     zmq::message_t bytes;
     foreign.transfer_to_zmq(bytes);
     std::memcpy(static_cast<char*>(bytes.data()) + 4, "0006", 4);
-    EXPECT_EQ(client().exchange_raw(bytes).get_type(), MessageType::BAD_REQUEST);
+    zmq::message_t garbage(std::string("definitely not a flatbuffer"));
+    zmq::message_t empty;
+    for (auto* unreadable : {&bytes, &garbage, &empty}) {
+        EXPECT_EQ(client().exchange_raw(*unreadable).get_type(), MessageType::BAD_REQUEST);
+    }
 
     for (const auto type : {MessageType::SUCCESS, MessageType::CONNECTED, MessageType::TERMINATE,
-                            MessageType::HEARTBEAT_ECHO}) {
+                            MessageType::HEARTBEAT_ECHO, MessageType::HEARTBEAT_PING}) {
         auto answer = client().simple(type);
         EXPECT_EQ(answer.get_type(), MessageType::BAD_REQUEST)
                 << ipc_tools::message_type_as_string(type);
         EXPECT_FALSE(reply_text(answer).empty());
     }
-    EXPECT_EQ(client().simple(MessageType::HEARTBEAT_PING).get_type(), MessageType::BAD_REQUEST);
 }
 
 TEST_F(ServerTest, RandomAndMutatedInputNeverStopsTheServer)
@@ -801,29 +588,17 @@ TEST_F(ServerTest, RandomAndMutatedInputNeverStopsTheServer)
                               make_samples(20, 3), "seed"));
     seeds.push_back(Message(MessageType::CONNECT, "", 0, connection_string("toy_flipflop_fast")));
     seeds.push_back(Message(MessageType::GET_FIRST_CALLED_BLOCK, id, 3, ""));
+    // Pure noise is covered above; flips past the identifier reach the message handlers.
     for (int round = 0; round < 300; ++round) {
         zmq::message_t bytes;
-        if (round % 3 == 0) {
-            std::vector<char> noise(random() % 200);
-            for (auto& byte : noise) {
-                byte = static_cast<char>(random());
-            }
-            if (noise.size() >= 8 && round % 2 == 0) {
-                std::memcpy(noise.data() + 4, "0007", 4);
-            }
-            bytes.rebuild(noise.size());
-            std::copy(noise.begin(), noise.end(), static_cast<char*>(bytes.data()));
-        } else {
-            auto copy = seeds[static_cast<std::size_t>(round) % seeds.size()].copy();
-            copy.transfer_to_zmq(bytes);
-            auto* data = static_cast<unsigned char*>(bytes.data());
-            for (int flips = 0; flips < 4; ++flips) {
-                const auto at = 8 + random() % (bytes.size() - 8);
-                data[at] = static_cast<unsigned char>(random());
-            }
+        auto copy = seeds[static_cast<std::size_t>(round) % seeds.size()].copy();
+        copy.transfer_to_zmq(bytes);
+        auto* data = static_cast<unsigned char*>(bytes.data());
+        for (int flips = 0; flips < 4; ++flips) {
+            data[8 + random() % (bytes.size() - 8)] = static_cast<unsigned char>(random());
         }
-        auto reply = client().exchange_raw(bytes);
-        ASSERT_NE(reply.get_type(), MessageType::UNSET) << "no readable reply in round " << round;
+        ASSERT_NE(client().exchange_raw(bytes).get_type(), MessageType::UNSET)
+                << "no readable reply in round " << round;
     }
     auto stats = client().simple(MessageType::GET_STATISTICS);
     EXPECT_EQ(stats.get_type(), MessageType::RETURN_STATISTICS);
@@ -831,66 +606,53 @@ TEST_F(ServerTest, RandomAndMutatedInputNeverStopsTheServer)
 
 TEST_F(ServerTest, SilenceLeavesRequestsUnanswered)
 {
+    const auto unanswered = [this] {
+        TestClient own(server().endpoint());
+        return own.exchange(Message(MessageType::GET_STATE, "", 0, ""),
+                            std::chrono::milliseconds(300))
+                       .get_type() == MessageType::UNSET;
+    };
     FaultSettings faults;
     faults.silent_requests = 1;
     server().set_faults(faults);
-    EXPECT_EQ(client().exchange(Message(MessageType::GET_STATE, "", 0, ""),
-                                std::chrono::milliseconds(300))
-                      .get_type(),
-              MessageType::UNSET);
-    // The second client must not be the one left unanswered.
+    EXPECT_TRUE(unanswered());
+    // Only that one request goes unanswered.
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (server().faults().silent_requests > 0 && std::chrono::steady_clock::now() < give_up) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ASSERT_EQ(server().faults().silent_requests, 0u);
-
-    TestClient second(server().endpoint());
-    EXPECT_EQ(second.simple(MessageType::GET_STATE).get_type(), MessageType::RETURN_STATE);
+    EXPECT_EQ(client().simple(MessageType::GET_STATE).get_type(), MessageType::RETURN_STATE);
 
     faults.silent = true;
     server().set_faults(faults);
-    TestClient third(server().endpoint());
-    EXPECT_EQ(third.exchange(Message(MessageType::GET_STATE, "", 0, ""),
-                             std::chrono::milliseconds(300))
-                      .get_type(),
-              MessageType::UNSET);
+    EXPECT_TRUE(unanswered());
     server().set_faults(FaultSettings{});
-    TestClient fourth(server().endpoint());
-    EXPECT_EQ(fourth.simple(MessageType::GET_STATE).get_type(), MessageType::RETURN_STATE);
+    EXPECT_FALSE(unanswered());
 }
 
 TEST_F(ServerTest, TwoClientsGetOnlyTheirOwnReads)
 {
-    load_config("toy_flipflop_fast");
+    TestClient other(server().endpoint());
+    const auto first = connect_with("toy_flipflop_fast");
     load_config("toy_runlength");
-    auto run_client = [this](const std::string& config, std::uint32_t first_tag,
-                             std::vector<std::uint32_t>& tags) {
-        TestClient own(server().endpoint());
-        auto reply = own.simple(MessageType::CONNECT, "", 0, connection_string(config));
-        if (reply.get_type() != MessageType::CONNECTED) {
-            return;
-        }
-        const auto id = reply_text(reply);
-        for (std::uint32_t tag = first_tag; tag < first_tag + 4; ++tag) {
-            send_read(own, id, tag, make_samples(900, tag), {450, 450}, config);
-        }
-        for (int i = 0; i < 4; ++i) {
-            const auto read = fetch_read(own, id);
-            if (read.blocks.size() != 2) {
-                return;
-            }
+    const auto second = reply_text(
+            other.simple(MessageType::CONNECT, "", 0, connection_string("toy_runlength")));
+    for (std::uint32_t tag = 1; tag <= 4; ++tag) {
+        send_read(tag % 2 == 1 ? client() : other, tag % 2 == 1 ? first : second, tag,
+                  make_samples(900, tag), {450, 450}, "r");
+    }
+    const auto tags_of = [](TestClient& own, const std::string& id) {
+        std::vector<std::uint32_t> tags;
+        for (auto read = fetch_read(own, id); read.blocks.size() == 2; read = fetch_read(own, id)) {
             tags.push_back(read.block(0).read_tag());
+            if (tags.size() == 2) {
+                break;
+            }
         }
+        return tags;
     };
-    std::vector<std::uint32_t> first_tags;
-    std::vector<std::uint32_t> second_tags;
-    std::thread first([&] { run_client("toy_flipflop_fast", 10, first_tags); });
-    std::thread second([&] { run_client("toy_runlength", 20, second_tags); });
-    first.join();
-    second.join();
-    EXPECT_THAT(first_tags, testing::UnorderedElementsAre(10u, 11u, 12u, 13u));
-    EXPECT_THAT(second_tags, testing::UnorderedElementsAre(20u, 21u, 22u, 23u));
+    EXPECT_THAT(tags_of(client(), first), testing::UnorderedElementsAre(1u, 3u));
+    EXPECT_THAT(tags_of(other, second), testing::UnorderedElementsAre(2u, 4u));
 }
 
 TEST_F(ServerTest, StatisticsAndStateDescribeTheServer)
@@ -938,41 +700,22 @@ TEST_F(ServerTest, ListsBarcodeAndLampKits)
     auto barcodes = client().simple(MessageType::GET_BARCODE_KITS);
     ASSERT_EQ(barcodes.get_type(), MessageType::RETURN_CONFIGS);
     const auto* kits = barcodes.get_message_data()->content_as_ConfigListData()->barcode_kits();
-    ASSERT_EQ(kits->size(), reference_server::built_in_barcode_kits().size());
-    bool dual = false, both_ends = false, twelve_a = false;
-    for (const auto* kit : *kits) {
-        dual |= kit->is_dual();
-        both_ends |= kit->is_both_ends();
-        twelve_a |= kit->twelve_a();
-        EXPECT_NE(kit->name_format(), nullptr);
-        EXPECT_LE(kit->first_index(), kit->last_index());
-    }
-    EXPECT_TRUE(dual && both_ends && twelve_a);
-
+    EXPECT_EQ(kits->size(), reference_server::built_in_barcode_kits().size());
     auto lamps = client().simple(MessageType::GET_LAMP_KITS);
-    ASSERT_EQ(lamps.get_type(), MessageType::RETURN_CONFIGS);
     const auto* lamp_kits = lamps.get_message_data()->content_as_ConfigListData()->lamp_kits();
     ASSERT_EQ(lamp_kits->size(), reference_server::built_in_lamp_kits().size());
     EXPECT_EQ(lamp_kits->Get(0)->targets()->size(),
               reference_server::built_in_lamp_kits()[0].targets.size());
 }
 
-TEST_F(ServerTest, BarcodedAndAlignedReadsCarryThoseResults)
+// How a barcode is assigned is checked in reference_data_test, alignments and a plain kit end
+// to end in basecall_client_test: here the dual and lamp kits named at connect.
+TEST_F(ServerTest, BarcodedReadsCarryTheKitsNamedAtConnect)
 {
-    TempDir dir;
-    const auto& config = *reference_server::find_config("toy_modbase");
     const auto samples = make_samples(3000, 42);
-    const auto predicted = ToyCaller::call(samples, 10.0f, 0.5f, config, {});
-    const auto fasta =
-            dir.write("ref.fa", ">decoy\nNNNN\n>chr7\nTTTTT" + predicted.sequence + "GGG\n");
-    const auto bed = dir.write("ref.bed", "chr7\t0\t10\tfront\nchr7\t1000000\t1000010\tfar\n"
-                                          "chr1\t0\t10\tother\n");
-    ASSERT_EQ(client().simple(MessageType::LOAD_INDEX, "", 0, fasta).get_type(),
-              MessageType::SUCCESS);
-    ASSERT_EQ(client().simple(MessageType::LOAD_BED, "", 0, bed).get_type(), MessageType::SUCCESS);
-    load_config(config.name);
+    load_config("toy_modbase");
     const auto id =
-            connect(connection_string(config.name, "TOY-DUAL", fasta, bed, ">lamp_kit=TOY-LAMP"));
+            connect(connection_string("toy_modbase", "TOY-DUAL", {}, {}, ">lamp_kit=TOY-LAMP"));
     send_read(client(), id, 8, samples, {1500, 1500}, "barcoded-read");
     const auto read = fetch_read(client(), id);
     ASSERT_EQ(read.blocks.size(), 2u);
@@ -980,41 +723,14 @@ TEST_F(ServerTest, BarcodedAndAlignedReadsCarryThoseResults)
     const auto* barcoding = read.called(0).barcoding();
     ASSERT_NE(barcoding, nullptr);
     EXPECT_EQ(barcoding->kit()->str(), "TOY-DUAL");
-    EXPECT_THAT(barcoding->arrangement()->str(), testing::StartsWith("barcode_external0"));
     EXPECT_THAT(barcoding->arrangement()->str(), HasSubstr("_internal"));
     EXPECT_EQ(barcoding->full_arrangement()->str(), "TOY-DUAL_" + barcoding->arrangement()->str());
-    ASSERT_TRUE(barcoding->front() && barcoding->rear() && barcoding->mid_front() &&
-                barcoding->mid_rear() && barcoding->lamp() && barcoding->adapter());
-    EXPECT_EQ(barcoding->front()->foundseq()->str(), predicted.sequence.substr(0, 24));
+    ASSERT_TRUE(barcoding->front() && barcoding->lamp());
     EXPECT_THAT(barcoding->lamp()->barcode_id()->str(), testing::StartsWith("FIP"));
+    const auto predicted = ToyCaller::call(samples, 10.0f, 0.5f,
+                                           *reference_server::find_config("toy_modbase"), {});
+    EXPECT_EQ(barcoding->front()->foundseq()->str(), predicted.sequence.substr(0, 24));
     EXPECT_EQ(read.called(1).barcoding(), nullptr);
-
-    const auto* alignments = read.called(0).alignments();
-    ASSERT_EQ(alignments->size(), 1u);
-    const auto* hit = alignments->Get(0);
-    const auto length = static_cast<std::int32_t>(predicted.sequence.size());
-    EXPECT_EQ(hit->genome()->str(), "chr7");
-    EXPECT_EQ(hit->direction(), '+');
-    EXPECT_EQ(hit->genome_start(), 5);
-    EXPECT_EQ(hit->genome_end(), 5 + length);
-    EXPECT_EQ(hit->num_aligned(), length);
-    EXPECT_FLOAT_EQ(hit->coverage(), 1.0f);
-    EXPECT_EQ(hit->bed_hits(), 1);
-    EXPECT_EQ(hit->bed_lines()->str(), "chr7\t0\t10\tfront");
-    EXPECT_THAT(hit->sam_record()->str(), testing::StartsWith("barcoded-read\t0\tchr7\t6\t60\t" +
-                                                              std::to_string(length) + "M\t"));
-}
-
-TEST_F(ServerTest, CallDelayHoldsReadsBack)
-{
-    FaultSettings faults;
-    faults.call_delay = std::chrono::milliseconds(1500);
-    server().set_faults(faults);
-    const auto id = connect_with("toy_flipflop_fast");
-    send_read(client(), id, 4, make_samples(500, 4), {500}, "slow");
-    EXPECT_EQ(client().simple(MessageType::GET_FIRST_CALLED_BLOCK, id).get_type(),
-              MessageType::NONE_PENDING);
-    EXPECT_EQ(fetch_read(client(), id).blocks.size(), 1u);
 }
 
 TEST_F(ServerTest, ZeroWorkReturnsEmptyReadsInTheirBlocks)

@@ -1,8 +1,8 @@
 #include "server/barcoder.h"
 #include "server/catalogue.h"
 #include "server/reference_data.h"
+#include "support/temp_directory.h"
 
-#include <boost/filesystem.hpp>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -14,30 +14,21 @@ namespace {
 using namespace reference_server;
 using testing::HasSubstr;
 
+// Each call writes a fresh file in the test's own directory.
 class FileTest : public testing::Test {
 protected:
-    FileTest()
-            : m_dir(boost::filesystem::temp_directory_path() /
-                    boost::filesystem::unique_path("reference_data_%%%%%%%%"))
-    {
-        boost::filesystem::create_directories(m_dir);
-    }
-    ~FileTest() override
-    {
-        boost::system::error_code ignored;
-        boost::filesystem::remove_all(m_dir, ignored);
-    }
     std::string write(const std::string& content)
     {
-        const auto path = (m_dir / boost::filesystem::unique_path()).string();
+        const auto path = m_dir.file(std::to_string(++m_files));
         std::ofstream(path) << content;
         return path;
     }
 
-    boost::filesystem::path m_dir;
+    tamsu_test::TempDirectory m_dir;
+    int m_files = 0;
 };
 
-TEST_F(FileTest, FastaRecordsAreJoinedUpperCasedAndEmptyOnesDropped)
+TEST_F(FileTest, FastaRecordsAreJoinedUpperCasedAndMalformedFilesRefused)
 {
     AlignmentIndex index;
     std::string error;
@@ -53,18 +44,14 @@ TEST_F(FileTest, FastaRecordsAreJoinedUpperCasedAndEmptyOnesDropped)
     AlignmentIndex empty;
     EXPECT_TRUE(load_fasta(write(""), empty, error));
     EXPECT_TRUE(empty.sequences.empty());
-}
 
-TEST_F(FileTest, NonFastaInputIsRefusedWithAReason)
-{
-    AlignmentIndex index;
-    std::string error;
-    EXPECT_FALSE(load_fasta(write("ACGT\n>late\nAC\n"), index, error));
-    EXPECT_THAT(error, HasSubstr("line 1"));
-    EXPECT_FALSE(load_fasta(write(">x\nAC GT\n"), index, error));
-    EXPECT_THAT(error, HasSubstr("line 2"));
-    EXPECT_FALSE(load_fasta(write(">\nAC\n"), index, error));
-    EXPECT_FALSE(load_fasta((m_dir / "absent.fa").string(), index, error));
+    for (const auto& bad :
+         {std::make_pair("ACGT\n>late\nAC\n", "line 1"), std::make_pair(">x\nAC GT\n", "line 2"),
+          std::make_pair(">\nAC\n", "")}) {
+        EXPECT_FALSE(load_fasta(write(bad.first), index, error)) << bad.first;
+        EXPECT_THAT(error, HasSubstr(bad.second));
+    }
+    EXPECT_FALSE(load_fasta(m_dir.file("absent.fa"), index, error));
     EXPECT_THAT(error, HasSubstr("absent.fa"));
 }
 
@@ -102,13 +89,9 @@ TEST(AlignExactTest, FindsForwardAndReverseHitsWithOverlappingBedLines)
     const auto read = core + "CTT";
     auto hits = align_exact(index, &bed, "r1", read, std::string(read.size(), 'I'), 30);
     ASSERT_EQ(hits.size(), 1u);
-    EXPECT_EQ(hits[0].genome, "chr1");
     EXPECT_EQ(hits[0].direction, '+');
     EXPECT_EQ(hits[0].genome_start, 3);
     EXPECT_EQ(hits[0].genome_end, 41);
-    EXPECT_EQ(hits[0].strand_start, 0);
-    EXPECT_EQ(hits[0].strand_end, 38);
-    EXPECT_EQ(hits[0].num_events, 30);
     EXPECT_EQ(hits[0].num_aligned, 38);
     EXPECT_FLOAT_EQ(hits[0].coverage, 38.0f / 41.0f);
     EXPECT_EQ(hits[0].bed_hits, 2);
@@ -123,8 +106,6 @@ TEST(AlignExactTest, FindsForwardAndReverseHitsWithOverlappingBedLines)
     EXPECT_EQ(hits[0].direction, '-');
     EXPECT_EQ(hits[0].genome_start, 6);
     EXPECT_EQ(hits[0].genome_end, 13);
-    EXPECT_EQ(hits[0].strand_start, 0);
-    EXPECT_EQ(hits[0].strand_end, 7);
     EXPECT_EQ(hits[0].bed_hits, 0);
     EXPECT_THAT(hits[0].sam_record, HasSubstr("\t16\tchr1\t7\t60\t7M\t*\t0\t0\tTTAGCCA\tGFEDCBA"));
 
@@ -151,20 +132,16 @@ TEST(BarcoderTest, AssignmentIsDeterministicPerReadIdAndWithinTheKit)
 {
     const auto* kit = find_barcode_kit("TOY-BC12");
     const auto* lamp = find_lamp_kit("TOY-LAMP-MINI");
-    ASSERT_NE(kit, nullptr);
-    ASSERT_NE(lamp, nullptr);
+    ASSERT_TRUE(kit && lamp);
     const std::string sequence(100, 'A');
     std::set<std::string> arrangements;
     for (int i = 0; i < 50; ++i) {
         const auto id = "read-" + std::to_string(i);
         const auto result = assign_barcode({kit}, lamp, true, id, sequence);
-        const auto again = assign_barcode({kit}, lamp, true, id, sequence);
-        EXPECT_EQ(result.arrangement, again.arrangement);
-        EXPECT_EQ(result.kit, "TOY-BC12");
+        EXPECT_EQ(result.arrangement, assign_barcode({kit}, lamp, true, id, sequence).arrangement);
         EXPECT_THAT(result.arrangement, testing::MatchesRegex("barcode(0[1-9]|1[01]|12a)"));
         EXPECT_EQ(result.full_arrangement, "TOY-BC12_" + result.arrangement);
         EXPECT_EQ(result.trim_front, 24);
-        EXPECT_EQ(result.lamp_target_id, "control");
         EXPECT_THAT(result.lamp_barcode_id, testing::MatchesRegex("lamp0[1-8]"));
         arrangements.insert(result.arrangement);
     }

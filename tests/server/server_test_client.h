@@ -2,6 +2,7 @@
 
 #include "ipc_tools/curve_keys.h"
 #include "ipc_tools/message.h"
+#include "support/read_factory.h"
 
 #include <zmq.hpp>
 
@@ -15,6 +16,7 @@ namespace server_test {
 
 using ipc_tools::Message;
 using ipc_tools::MessageType;
+using tamsu_test::make_samples;
 
 // A plain REQ socket, or a CURVE one with `keys`; a request that gets no answer leaves it
 // unusable, so tests that expect silence use a fresh client afterwards.
@@ -114,18 +116,6 @@ inline Message raw_block(const std::string& id, MessageType type, std::uint32_t 
     root.add_content(content.Union());
     builder.Finish(root.Finish(), "0007");
     return Message(builder);
-}
-
-// Deterministic pseudo-random samples around a typical signal level.
-inline std::vector<std::int16_t> make_samples(std::size_t count, std::uint32_t seed)
-{
-    std::vector<std::int16_t> samples(count);
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (auto& sample : samples) {
-        state = state * 1664525u + 1013904223u;
-        sample = static_cast<std::int16_t>(300 + static_cast<int>((state >> 16) % 400));
-    }
-    return samples;
 }
 
 // The blocks of a called read as the server returned them.
