@@ -5,58 +5,61 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace common::diagnostics::state {
 namespace {
 
 using T = StateRecordType;
 
+// The formatted text, or the failure's text when the formatter refuses the records.
 template <typename Formatter>
-std::string failure(const std::vector<StateRecord>& records)
+std::string rendered(const std::vector<StateRecord>& records)
 {
-    return tamsu_test::exception_text<std::runtime_error>([&] { Formatter()(records); });
+    std::string text =
+            tamsu_test::exception_text<std::runtime_error>([&] { Formatter()(records); });
+    return text == "<no exception>" ? Formatter()(records) : text;
 }
 
-TEST(StateFormatterTest, UnmatchedSectionEndIsMalformedForBoth)
+TEST(StateFormatterTest, OddRecordListsInBothFormats)
 {
-    const std::vector<StateRecord> records{{T::end_section, "x", {}}};
-
-    EXPECT_EQ(failure<JsonFormatter>(records), "malformed state_table");
-    EXPECT_EQ(failure<IndentationFormatter>(records),
-              "Malformed StateTable detected while formatting.");
-}
-
-TEST(StateFormatterTest, UnclosedSectionIsRejectedOnlyByJson)
-{
-    const std::vector<StateRecord> records{{T::begin_section, "open", {}}, {T::value, "v", 1l}};
-
-    EXPECT_EQ(failure<JsonFormatter>(records), "malformed state_table");
-    EXPECT_EQ(IndentationFormatter()(records), "\nopen\n    v: 1\n");
-}
-
-TEST(StateFormatterTest, RepeatedNameReplacesTheValueWhereItStands)
-{
-    const std::vector<StateRecord> records{
-            {T::value, "a", 1l}, {T::value, "b", 2l}, {T::value, "a", std::string("again")}};
-
-    EXPECT_EQ(JsonFormatter()(records), "\n{\n    \"a\": \"again\",\n    \"b\": 2\n}");
-}
-
-TEST(StateFormatterTest, EmptyValuesAreNullAndForeignTypesRejected)
-{
-    EXPECT_EQ(JsonFormatter()({{T::value, "n", {}}}), "\n{\n    \"n\": null\n}");
-    const std::vector<StateRecord> foreign{{T::value, "f", 1.5f}};
-    const std::string prefix = "invalid type held as state record value: ";
-    EXPECT_EQ(failure<JsonFormatter>(foreign), prefix + typeid(float).name());
-    EXPECT_EQ(failure<IndentationFormatter>(foreign), prefix + typeid(float).name());
-}
-
-TEST(StateFormatterTest, UnknownRecordTypesAreSkipped)
-{
-    const std::vector<StateRecord> records{{static_cast<T>(9), "skip", 1l}, {T::value, "k", 2ul}};
-
-    EXPECT_EQ(JsonFormatter()(records), "\n{\n    \"k\": 2\n}");
-    EXPECT_EQ(IndentationFormatter()(records), "\nk: 2\n");
+    const std::string foreign =
+            std::string("invalid type held as state record value: ") + typeid(float).name();
+    const struct {
+        std::vector<StateRecord> records;
+        std::string json;
+        std::string indented;
+    } cases[] = {
+            {{}, "\n{}", "\n"},
+            {{{T::begin_section, "p", {}},
+              {T::value, "b", true},
+              {T::begin_section, "s", {}},
+              {T::value, "r", 0.5},
+              {T::end_section, "s", {}},
+              {T::end_section, "p", {}}},
+             "\n{\n    \"p\": {\n        \"b\": true,\n        \"s\": {\n            \"r\": 0.5\n"
+             "        }\n    }\n}",
+             "\np\n    b: true\n    s\n        r: 0.500000\n"},
+            {{{T::end_section, "x", {}}},
+             "malformed state_table",
+             "Malformed StateTable detected while formatting."},
+            {{{T::begin_section, "open", {}}, {T::value, "v", 1l}},
+             "malformed state_table",
+             "\nopen\n    v: 1\n"},
+            {{{T::value, "a", 1l}, {T::value, "b", 2l}, {T::value, "a", std::string("again")}},
+             "\n{\n    \"a\": \"again\",\n    \"b\": 2\n}",
+             "\na: 1\nb: 2\na: again\n"},
+            {{{T::value, "n", {}}}, "\n{\n    \"n\": null\n}", "\nn: \n"},
+            {{{T::value, "f", 1.5f}}, foreign, foreign},
+            {{{static_cast<T>(9), "skip", 1l}, {T::value, "k", 2ul}},
+             "\n{\n    \"k\": 2\n}",
+             "\nk: 2\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.json);
+        EXPECT_EQ(rendered<JsonFormatter>(c.records), c.json);
+        EXPECT_EQ(rendered<IndentationFormatter>(c.records), c.indented);
+    }
 }
 
 }  // namespace
