@@ -15,13 +15,13 @@ namespace {
 TEST(DataTableTest, FieldsAlignToTheirWidthAndRecordsPadToEightBytes)
 {
     DataTable table;
-    table.add_field("flag", DataSetType::uint8, 0);
-    table.add_field("real", DataSetType::float64, 0);
     table.add_field("short", DataSetType::uint16, 0);
     table.add_field("name", DataSetType::fixed_string, 2);
-    EXPECT_EQ(table.fields[1].offset, 8u);
-    EXPECT_EQ(table.fields[3].offset, 20u);  // text aligns to 4
-    EXPECT_EQ(table.record_size, 23u);
+    table.add_field("real", DataSetType::float64, 0);
+    table.add_field("flag", DataSetType::uint8, 0);
+    EXPECT_EQ(table.fields[1].offset, 4u);  // text aligns to 4
+    EXPECT_EQ(table.fields[2].offset, 8u);
+    EXPECT_EQ(table.record_size, 17u);
     table.resize(3);
     EXPECT_EQ(table.record_size, 24u);
     EXPECT_EQ(table.view_field<unsigned short>("short").stride, 12u);

@@ -30,7 +30,7 @@ TEST(DataViewTest, OwnedStorageMovesInAndStaysWithTheMovedView)
     EXPECT_STREQ(static_cast<const char*>(kept.data), "ACGT");
 }
 
-TEST(DataViewTest, TypeAndShapeChecksNameTheProblem)
+TEST(DataViewTest, ArrayAndStringAccessNeedTheViewedType)
 {
     std::vector<std::int16_t> signal{1, 2};
     const DataView raw(signal, false);
