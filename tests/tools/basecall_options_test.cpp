@@ -1,6 +1,4 @@
 #include "client/tamsu_client.h"
-#include "server/basecall_server.h"
-#include "support/temp_directory.h"
 #include "tools/basecall_options.h"
 #include "tools/usage_error.h"
 
@@ -68,19 +66,6 @@ TEST(BasecallOptionsTest, AppliesTheGivenParametersToTheClient)
     EXPECT_FALSE((*ours)["m_disable_events"].GetBool());
     EXPECT_TRUE((*ours)["m_enable_state_data"].GetBool());
     EXPECT_STREQ((*ours)["m_barcode_kits"].GetString(), "TOY-DUAL");
-}
-
-TEST(BasecallOptionsTest, NamesTheSetterAConnectedClientRefused)
-{
-    tamsu_test::TempDirectory directory;
-    reference_server::ServerOptions server_options;
-    server_options.address = "ipc://" + directory.file("server");
-    reference_server::BasecallServer server(server_options);
-    tamsu::TamsuClient client(server.endpoint(), "toy_flipflop_fast");
-    ASSERT_EQ(client.connect(), tamsu::Result::success);
-    EXPECT_EQ(parse("in.tsv --timeout 5 --moves").apply_to(client), "set_timeout");
-    EXPECT_EQ(parse("in.tsv --lamp-kit TOY-LAMP").apply_to(client), "set_name");
-    client.disconnect();
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ CommandLine make_line(const std::vector<std::string>& arguments)
     return line;
 }
 
-TEST(CommandLineTest, ReadsBothValueFormsSwitchesDashAndTheLastRepeat)
+TEST(CommandLineTest, ReadsBothValueFormsSwitchesDashAndTheLastRepeatAndRefusesTheRest)
 {
     const auto line = make_line({"-", "--server", "-5", "--count=12", "--count", "100", "--moves"});
     EXPECT_EQ(line.positionals(), std::vector<std::string>{"-"});
@@ -24,10 +24,7 @@ TEST(CommandLineTest, ReadsBothValueFormsSwitchesDashAndTheLastRepeat)
     EXPECT_FALSE(line.help_requested());
     EXPECT_TRUE(make_line({"--count", "3", "-h"}).help_requested());
     EXPECT_FLOAT_EQ(make_line({"--score", "-0.75"}).fraction("score", 0.0f), -0.75f);
-}
 
-TEST(CommandLineTest, RejectsWhatItCannotUse)
-{
     for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--frob"},
                                                       {"-x"},
                                                       {"--server"},
