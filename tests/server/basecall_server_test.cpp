@@ -512,6 +512,7 @@ TEST_F(ServerTest, StatisticsStateAndBarcodesDescribeWhatWasCalled)
     const auto* barcoding = read.called(0).barcoding();
     ASSERT_TRUE(barcoding && barcoding->lamp());
     EXPECT_EQ(barcoding->full_arrangement()->str(), "TOY-DUAL_" + barcoding->arrangement()->str());
+    EXPECT_THAT(barcoding->arrangement()->str(), HasSubstr("_internal"));
     EXPECT_THAT(barcoding->lamp()->barcode_id()->str(), testing::StartsWith("FIP"));
     EXPECT_EQ(read.called(1).barcoding(), nullptr);
     const auto predicted = ToyCaller::call(samples, 10.0f, 0.5f,

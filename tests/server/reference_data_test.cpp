@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <stdexcept>
+#include <set>
 
 namespace {
 
@@ -99,21 +99,6 @@ TEST(AlignExactTest, FindsForwardAndReverseHitsWithOverlappingBedLines)
 
     EXPECT_TRUE(align_exact(index, &bed, "r3", "CCCCCCCC", "IIIIIIII", 4).empty());
     EXPECT_TRUE(align_exact(index, &bed, "r4", "", "", 0).empty());
-}
-
-TEST(BarcodeNamingTest, FollowsTheKitsNameFormatAndRejectsUnusableOnes)
-{
-    BarcodeKit dual;
-    dual.is_dual = true;
-    dual.name_format = "BC%02d";
-    EXPECT_EQ(barcode_name(dual, 3, 5), "barcode_external03_internal05");
-    // Without validation the first named itself for every index and the second was cut short.
-    for (const char* format : {"barcode", "barcode%999d"}) {
-        SCOPED_TRACE(format);
-        BarcodeKit kit;
-        kit.name_format = format;
-        EXPECT_THROW(barcode_name(kit, 3, 0), std::invalid_argument);
-    }
 }
 
 TEST(BarcoderTest, AssignmentIsDeterministicPerReadIdAndWithinTheKit)
