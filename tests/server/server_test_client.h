@@ -33,27 +33,26 @@ public:
         m_socket.connect(endpoint);
     }
 
-    // Sends `request` and waits up to `timeout` for the reply; an UNSET message when none came.
-    Message exchange(Message request,
-                     std::chrono::milliseconds timeout = std::chrono::milliseconds(10000))
-    {
-        zmq::message_t out;
-        request.transfer_to_zmq(out);
-        return exchange_raw(out, timeout);
-    }
-
+    // Sends the bytes and waits up to `timeout` for the reply; an UNSET message when none came.
     Message exchange_raw(zmq::message_t& out,
                          std::chrono::milliseconds timeout = std::chrono::milliseconds(10000))
     {
         m_socket.send(out, zmq::send_flags::none);
         zmq::pollitem_t items[] = {{m_socket.handle(), 0, ZMQ_POLLIN, 0}};
         zmq::poll(items, 1, timeout);
-        if ((items[0].revents & ZMQ_POLLIN) == 0) {
+        zmq::message_t in;
+        if ((items[0].revents & ZMQ_POLLIN) == 0 || !m_socket.recv(in, zmq::recv_flags::none)) {
             return Message();
         }
-        zmq::message_t in;
-        (void)m_socket.recv(in, zmq::recv_flags::none);
         return Message(in);
+    }
+
+    Message exchange(Message request,
+                     std::chrono::milliseconds timeout = std::chrono::milliseconds(10000))
+    {
+        zmq::message_t out;
+        request.transfer_to_zmq(out);
+        return exchange_raw(out, timeout);
     }
 
     Message simple(MessageType type, const std::string& id = {}, unsigned int value = 0,
@@ -67,16 +66,15 @@ private:
     zmq::socket_t m_socket{m_context, zmq::socket_type::req};
 };
 
-inline std::string reply_text(const Message& reply)
+inline const tamsu_ipc::SimpleReplyData* simple_reply(const Message& reply)
 {
-    const auto* data = reply.get_message_data()->content_as_SimpleReplyData();
-    return data != nullptr && data->text() != nullptr ? data->text()->str() : std::string();
+    return reply.get_message_data()->content_as_SimpleReplyData();
 }
 
-inline unsigned int reply_value(const Message& reply)
+inline std::string reply_text(const Message& reply)
 {
-    const auto* data = reply.get_message_data()->content_as_SimpleReplyData();
-    return data != nullptr ? data->value() : 0;
+    const auto* data = simple_reply(reply);
+    return data != nullptr && data->text() != nullptr ? data->text()->str() : std::string();
 }
 
 // The connection string a client sends, written out by hand: config, options, kits and trim
@@ -89,17 +87,13 @@ inline std::string connection_string(const std::string& config, const std::strin
                        extra_options + ":";
     text += kits.empty() ? std::string(":") : kits + ":false";
     text += ":" + index;
-    if (!index.empty() && !bed.empty()) {
-        text += ";" + bed;
-    }
-    return text;
+    return !index.empty() && !bed.empty() ? text + ";" + bed : text;
 }
 
 // One raw block of a read, as the client builds it.
 inline Message raw_block(const std::string& id, MessageType type, std::uint32_t tag,
                          std::uint32_t index, std::uint32_t num_blocks, std::uint32_t duration,
-                         const std::vector<std::int16_t>& samples, const std::string& read_id,
-                         float offset = 10.0f, float scaling = 0.5f)
+                         const std::vector<std::int16_t>& samples, const std::string& read_id)
 {
     flatbuffers::FlatBufferBuilder builder;
     const auto raw = builder.CreateVector(samples);
@@ -108,7 +102,7 @@ inline Message raw_block(const std::string& id, MessageType type, std::uint32_t 
                                     ? tamsu_ipc::ReadBlockType::PASS_FIRST_RAW_BLOCK
                                     : tamsu_ipc::ReadBlockType::PASS_NEXT_RAW_BLOCK;
     const auto content = tamsu_ipc::CreateReadBlockData(builder, block_type, tag, index, num_blocks,
-                                                        duration, offset, scaling, name, raw);
+                                                        duration, 10.0f, 0.5f, name, raw);
     const auto connection = builder.CreateString(id);
     tamsu_ipc::MessageDataBuilder root(builder);
     root.add_connection_id(connection);
@@ -132,7 +126,7 @@ struct ReturnedRead {
     }
 };
 
-// Sends every block of a read and returns the reply types in order.
+// Sends every block of a read, in the sizes given, and returns the reply types in order.
 inline std::vector<MessageType> send_read(TestClient& client, const std::string& id,
                                           std::uint32_t tag,
                                           const std::vector<std::int16_t>& samples,
@@ -140,44 +134,38 @@ inline std::vector<MessageType> send_read(TestClient& client, const std::string&
                                           const std::string& read_id)
 {
     std::vector<MessageType> replies;
-    std::size_t offset = 0;
-    const auto num_blocks = static_cast<std::uint32_t>(block_sizes.size());
-    for (std::uint32_t i = 0; i < num_blocks; ++i) {
-        const std::vector<std::int16_t> part(samples.begin() + static_cast<long>(offset),
-                                             samples.begin() +
-                                                     static_cast<long>(offset + block_sizes[i]));
-        offset += block_sizes[i];
-        const auto type =
-                i == 0 ? MessageType::PASS_FIRST_RAW_BLOCK : MessageType::PASS_NEXT_RAW_BLOCK;
-        replies.push_back(client.exchange(raw_block(id, type, tag, i, num_blocks,
-                                                    static_cast<std::uint32_t>(samples.size()),
-                                                    part, read_id))
-                                  .get_type());
+    auto begin = samples.begin();
+    for (std::uint32_t i = 0; i < block_sizes.size(); ++i) {
+        const auto end = begin + static_cast<long>(block_sizes[i]);
+        replies.push_back(
+                client.exchange(raw_block(id,
+                                          i == 0 ? MessageType::PASS_FIRST_RAW_BLOCK
+                                                 : MessageType::PASS_NEXT_RAW_BLOCK,
+                                          tag, i, static_cast<std::uint32_t>(block_sizes.size()),
+                                          static_cast<std::uint32_t>(samples.size()),
+                                          std::vector<std::int16_t>(begin, end), read_id))
+                        .get_type());
+        begin = end;
     }
     return replies;
 }
 
 // Asks for a called read until one comes (or the deadline passes), then fetches its further
 // blocks. Returns no blocks when none came in time.
-inline ReturnedRead fetch_read(TestClient& client, const std::string& id, unsigned int flags = 0,
-                               std::chrono::seconds deadline = std::chrono::seconds(20))
+inline ReturnedRead fetch_read(TestClient& client, const std::string& id)
 {
     ReturnedRead read;
-    const auto give_up = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < give_up) {
-        auto reply = client.simple(MessageType::GET_FIRST_CALLED_BLOCK, id, flags);
-        if (reply.get_type() == MessageType::RETURN_FIRST_CALLED_BLOCK) {
-            read.blocks.push_back(std::move(reply));
-            break;
-        }
-        if (reply.get_type() != MessageType::NONE_PENDING) {
-            return read;
-        }
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    auto reply = client.simple(MessageType::GET_FIRST_CALLED_BLOCK, id);
+    while (reply.get_type() == MessageType::NONE_PENDING &&
+           std::chrono::steady_clock::now() < give_up) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        reply = client.simple(MessageType::GET_FIRST_CALLED_BLOCK, id);
     }
-    if (read.blocks.empty()) {
+    if (reply.get_type() != MessageType::RETURN_FIRST_CALLED_BLOCK) {
         return read;
     }
+    read.blocks.push_back(std::move(reply));
     const auto tag = read.block(0).read_tag();
     for (std::uint32_t i = 1; i < read.block(0).num_blocks(); ++i) {
         read.blocks.push_back(client.simple(MessageType::GET_NEXT_CALLED_BLOCK, id, tag));

@@ -6,82 +6,38 @@
 namespace tamsu_cli {
 namespace {
 
-CommandLine make_line()
+CommandLine make_line(const std::vector<std::string>& arguments)
 {
-    return CommandLine({{"server", true}, {"count", true}, {"score", true}, {"moves", false}}, 1);
+    CommandLine line({{"server", true}, {"count", true}, {"score", true}, {"moves", false}}, 1);
+    line.parse(arguments);
+    return line;
 }
 
-TEST(CommandLineTest, ReadsValuesInBothFormsSwitchesAndOnePositional)
+TEST(CommandLineTest, ReadsBothValueFormsSwitchesDashAndTheLastRepeatAndRefusesTheRest)
 {
-    auto line = make_line();
-    line.parse({"input.tsv", "--server", "ipc:///tmp/a", "--count=12", "--moves"});
-    EXPECT_EQ(line.positionals(), std::vector<std::string>{"input.tsv"});
-    EXPECT_EQ(line.text("server"), "ipc:///tmp/a");
-    EXPECT_EQ(line.number("count", 0, 100), 12u);
-    EXPECT_TRUE(line.has("moves"));
-    EXPECT_FALSE(line.has("score"));
-    EXPECT_EQ(line.fraction("score", 0.25f), 0.25f);
-    EXPECT_FALSE(line.help_requested());
-}
-
-TEST(CommandLineTest, DashIsAPositionalAndValuesMayLookLikeAnything)
-{
-    auto line = make_line();
-    line.parse({"-", "--server", "-5"});
+    const auto line = make_line({"-", "--server", "-5", "--count=12", "--count", "100", "--moves"});
     EXPECT_EQ(line.positionals(), std::vector<std::string>{"-"});
     EXPECT_EQ(line.text("server"), "-5");
-}
-
-TEST(CommandLineTest, HelpIsAlwaysKnown)
-{
-    for (const char* flag : {"--help", "-h"}) {
-        auto line = make_line();
-        line.parse({"--count", "3", flag});
-        EXPECT_TRUE(line.help_requested()) << flag;
-    }
-}
-
-TEST(CommandLineTest, RejectsWhatItCannotUse)
-{
-    const std::vector<std::vector<std::string>> bad = {
-            {"--frob"},          {"-x"}, {"--server"}, {"--moves=yes"}, {"a.tsv", "b.tsv"},
-            {"--unknown=value"},
-    };
-    for (const auto& arguments : bad) {
-        auto line = make_line();
-        EXPECT_THROW(line.parse(arguments), UsageError) << arguments.front();
-    }
-}
-
-TEST(CommandLineTest, NumbersMustBeWholeAndWithinTheirRange)
-{
-    for (const char* value : {"-1", "1.5", "12x", "", "101", "99999999999999999999999"}) {
-        auto line = make_line();
-        line.parse({"--count", value});
-        EXPECT_THROW(line.number("count", 0, 100), UsageError) << value;
-    }
-    auto line = make_line();
-    line.parse({"--count", "100"});
     EXPECT_EQ(line.number("count", 0, 100), 100u);
-}
+    EXPECT_TRUE(line.has("moves"));
+    EXPECT_EQ(line.fraction("score", 0.25f), 0.25f);
+    EXPECT_FALSE(line.help_requested());
+    EXPECT_TRUE(make_line({"--count", "3", "-h"}).help_requested());
+    EXPECT_FLOAT_EQ(make_line({"--score", "-0.75"}).fraction("score", 0.0f), -0.75f);
 
-TEST(CommandLineTest, FractionsMustBeFiniteNumbers)
-{
-    for (const char* value : {"abc", "0.5x", "inf", "nan", ""}) {
-        auto line = make_line();
-        line.parse({"--score", value});
-        EXPECT_THROW(line.fraction("score", 0.0f), UsageError) << value;
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--frob"},
+                                                      {"-x"},
+                                                      {"--server"},
+                                                      {"--moves=yes"},
+                                                      {"a.tsv", "b.tsv"}}) {
+        EXPECT_THROW(make_line(arguments), UsageError) << arguments.front();
     }
-    auto line = make_line();
-    line.parse({"--score", "-0.75"});
-    EXPECT_FLOAT_EQ(line.fraction("score", 0.0f), -0.75f);
-}
-
-TEST(CommandLineTest, TheLastOfARepeatedOptionWins)
-{
-    auto line = make_line();
-    line.parse({"--count", "1", "--count", "2"});
-    EXPECT_EQ(line.number("count", 0, 10), 2u);
+    for (const char* value : {"-1", "1.5", "12x", "", "101", "99999999999999999999999"}) {
+        EXPECT_THROW(make_line({"--count", value}).number("count", 0, 100), UsageError) << value;
+    }
+    for (const char* value : {"abc", "0.5x", "inf", "nan", ""}) {
+        EXPECT_THROW(make_line({"--score", value}).fraction("score", 0.0f), UsageError) << value;
+    }
 }
 
 }  // namespace
