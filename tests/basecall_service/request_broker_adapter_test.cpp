@@ -65,16 +65,6 @@ TEST(RequestBrokerAdapterTest, TimeoutKeepsTheBrokersTextAndSuccessClearsTheErro
     EXPECT_EQ(adapter.error_state().message, "");
 }
 
-TEST(RequestBrokerAdapterTest, UnusableEndpointIsAZmqFailure)
-{
-    RequestBrokerAdapter adapter;
-
-    EXPECT_FALSE(adapter.prepare_connection("ipc://", 100));
-
-    EXPECT_EQ(adapter.error_state().code, ConnectionError::failed);
-    EXPECT_EQ(adapter.error_state().message.rfind("zmq::error_t : ", 0), 0u);
-}
-
 TEST(RequestBrokerAdapterTest, HeartbeatGoesThroughTheBroker)
 {
     ScriptedPeer peer({PeerAction::reply(tamsu_test::simple_reply(MessageType::HEARTBEAT_ECHO)),
