@@ -1,7 +1,5 @@
 #include "basecall_service/basecall_client.h"
 
-#include "basecall_service/connection_protocol.h"
-
 #include "common/diagnostics/state/concrete_state_logger.h"
 #include "server/basecall_server.h"
 #include "server/toy_caller.h"
@@ -38,6 +36,8 @@ struct EngineOptions {
     unsigned long max_reads_queued = 100;
     reference_server::CallFlags flags;
     unsigned int request_timeout = 5000;
+    std::chrono::seconds reconnect_timeout{300};
+    void (*callback)() = nullptr;
 };
 
 std::unique_ptr<BasecallClient> connected_engine(const std::string& address,
@@ -45,8 +45,8 @@ std::unique_ptr<BasecallClient> connected_engine(const std::string& address,
 {
     auto engine = std::make_unique<BasecallClient>(options.block_size, options.max_reads_queued,
                                                    !options.flags.events, options.flags.state_data,
-                                                   nullptr);
-    engine->set_reconnect_timeout(300s);
+                                                   options.callback);
+    engine->set_reconnect_timeout(options.reconnect_timeout);
     ipc_tools::ConnectionInfo info;
     info.m_config_name = options.config;
     info.m_client_name = "engine-test";
@@ -284,45 +284,6 @@ TEST(BasecallClientReconnectTest, KilledServerIsReconnectedAndInFlightReadsResen
     engine->disconnect();
 }
 
-// A handshake that never reaches a server: each attempt moves the state as a real one would,
-// then runs `attempt` and fails with `m_error`.
-class FailingConnectionProtocol : public ConnectionProtocol {
-public:
-    FailingConnectionProtocol(BasecallClient& engine, ErrorState error,
-                              std::function<void()> attempt)
-            : ConnectionProtocol(engine.get_connection_state())
-            , m_error(std::move(error))
-            , m_state(engine.get_connection_state())
-            , m_attempt(std::move(attempt))
-    {
-    }
-    RequestBrokerAdapter* establish_server_connection(const ipc_tools::ConnectionInfo&,
-                                                      std::uint32_t) override
-    {
-        ++attempts;
-        m_state.set_status(ClientStatus::preparing_connection);
-        m_attempt();
-        return nullptr;
-    }
-    const ErrorState& error_state() const override { return m_error; }
-
-    std::atomic<int> attempts{0};
-
-private:
-    ErrorState m_error;
-    ClientConnectionState& m_state;
-    std::function<void()> m_attempt;
-};
-
-std::shared_ptr<FailingConnectionProtocol> install_failing_protocol(BasecallClient& engine,
-                                                                    ErrorState error)
-{
-    auto protocol = std::make_shared<FailingConnectionProtocol>(
-            engine, std::move(error), [] { std::this_thread::sleep_for(20ms); });
-    engine.set_connection_protocol(protocol);
-    return protocol;
-}
-
 std::atomic<int> g_callback_calls{0};
 std::string g_callback_thread;
 
@@ -334,61 +295,60 @@ void record_callback()
     g_callback_thread = name;
 }
 
-TEST(BasecallClientWorkerTest, ExceptionInTheWorkerIsRecordedAsAFailure)
+TEST_F(BasecallClientTest, OnlyTimeOutsAreRetriedAndOnlyUntilTheReconnectDeadline)
 {
-    BasecallClient engine(50000, 10, false, false, record_callback);
-    engine.set_connection_protocol(std::make_shared<FailingConnectionProtocol>(
-            engine, ErrorState{}, [] { throw std::runtime_error("protocol blew up"); }));
-
-    engine.connect("unused", 100, 1, ipc_tools::ConnectionInfo());
-
-    EXPECT_EQ(engine.get_connection_state().get_status(), ClientStatus::error);
-    EXPECT_EQ(to_string(engine.get_connection_state().get_error_state()),
-              "[failed] protocol blew up");
-    EXPECT_EQ(g_callback_calls.load(), 1);
-    EXPECT_EQ(g_callback_thread, "client_worker");
-    auto read = make_read(1, make_samples(1000, 1), 5);
-    EXPECT_EQ(engine.pass_read(read, 0), PassReadResult::not_accepting_reads);
-}
-
-TEST(BasecallClientWorkerTest, OnlyTimeOutsAreRetriedAndOnlyUntilTheReconnectDeadline)
-{
+    tamsu_test::TempDirectory dir;
+    const auto absent = "ipc://" + dir.file("nobody.sock");
     struct Case {
-        ConnectionError error;
+        std::string address;
+        const char* config;
         std::chrono::seconds reconnect_timeout;
-        int min_attempts, max_attempts;
+        ConnectionError error;
     };
-    const std::vector<Case> cases{{ConnectionError::timed_out, 0s, 1, 1},
-                                  {ConnectionError::timed_out, 1s, 3, 1000},
-                                  {ConnectionError::basecall_config_unavailable, 300s, 1, 1}};
+    const std::vector<Case> cases{
+            {absent, "toy_flipflop_fast", 0s, ConnectionError::timed_out},
+            {absent, "toy_flipflop_fast", 1s, ConnectionError::timed_out},
+            {address(), "no_such_config", 300s, ConnectionError::basecall_config_unavailable}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(to_string(c.error) + " " + std::to_string(c.reconnect_timeout.count()));
-        BasecallClient engine(50000, 10, false, false, nullptr);
-        const auto protocol = install_failing_protocol(engine, {c.error, "no"});
-        engine.set_reconnect_timeout(c.reconnect_timeout);
+        SCOPED_TRACE(c.config + std::to_string(c.reconnect_timeout.count()));
+        EngineOptions options;
+        options.config = c.config;
+        options.request_timeout = 50;
+        options.reconnect_timeout = c.reconnect_timeout;
+        options.callback = record_callback;
+        g_callback_calls = 0;
 
         const auto start = std::chrono::steady_clock::now();
-        engine.connect("unused", 100, 1, ipc_tools::ConnectionInfo());
+        const auto engine = connected_engine(c.address, options);
 
-        if (c.max_attempts > 1) {
-            EXPECT_GE(std::chrono::steady_clock::now() - start, c.reconnect_timeout);
-        }
-        EXPECT_GE(protocol->attempts.load(), c.min_attempts);
-        EXPECT_LE(protocol->attempts.load(), c.max_attempts);
-        EXPECT_EQ(engine.get_connection_state().get_error_state().code, c.error);
-        engine.disconnect();
-        EXPECT_EQ(engine.get_connection_state().get_status(), ClientStatus::disconnected);
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(elapsed, c.reconnect_timeout == 1s ? 1s : 0s);
+        EXPECT_LT(elapsed, 60s);
+        EXPECT_EQ(engine->get_connection_state().get_error_state().code, c.error);
+        EXPECT_EQ(g_callback_calls.load(), 1);
+        EXPECT_EQ(g_callback_thread, "client_worker");
+        std::vector<common::diagnostics::state::StateRecord> records;
+        common::diagnostics::state::detail::ConcreteStateLogger logger(records);
+        engine->report_state(logger);
+        ASSERT_GE(records.size(), 3u);
+        EXPECT_EQ(records[0].name, "m_client_connection_state");
+        EXPECT_EQ(boost::any_cast<std::string>(records[0].value), "error");
+        EXPECT_EQ(records[1].name, "m_accept_data");
+        EXPECT_EQ(records[2].name, "ReadBuffer");
+        engine->disconnect();
+        EXPECT_EQ(engine->get_connection_state().get_status(), ClientStatus::disconnected);
     }
 }
 
-TEST(BasecallClientWorkerTest, DisconnectEndsALongReconnectWindow)
+TEST(BasecallClientReconnectTest, DisconnectEndsALongReconnectWindow)
 {
+    tamsu_test::TempDirectory dir;
     BasecallClient engine(50000, 10, false, false, nullptr);
-    const auto protocol = install_failing_protocol(engine, {ConnectionError::timed_out, "no"});
-    std::thread host([&] { engine.connect("unused", 100, 1, ipc_tools::ConnectionInfo()); });
-    while (protocol->attempts.load() < 3) {
-        std::this_thread::sleep_for(5ms);
-    }
+    engine.set_reconnect_timeout(300s);
+    std::thread host([&] {
+        engine.connect("ipc://" + dir.file("nobody.sock"), 50, 1, ipc_tools::ConnectionInfo());
+    });
+    std::this_thread::sleep_for(500ms);  // well into the retries
 
     const auto start = std::chrono::steady_clock::now();
     engine.disconnect();
@@ -396,22 +356,6 @@ TEST(BasecallClientWorkerTest, DisconnectEndsALongReconnectWindow)
 
     EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
     EXPECT_EQ(engine.get_connection_state().get_status(), ClientStatus::disconnected);
-}
-
-TEST(BasecallClientWorkerTest, ReportShowsStatusAndTheReadBuffer)
-{
-    BasecallClient engine(50000, 10, false, false, nullptr);
-    std::vector<common::diagnostics::state::StateRecord> records;
-    common::diagnostics::state::detail::ConcreteStateLogger logger(records);
-
-    engine.report_state(logger);
-
-    ASSERT_GE(records.size(), 3u);
-    EXPECT_EQ(records[0].name, "m_client_connection_state");
-    EXPECT_EQ(boost::any_cast<std::string>(records[0].value), "disconnected");
-    EXPECT_EQ(records[1].name, "m_accept_data");
-    EXPECT_EQ(records[2].name, "ReadBuffer");
-    EXPECT_EQ(records.back().type, common::diagnostics::state::StateRecordType::end_section);
 }
 
 }  // namespace
