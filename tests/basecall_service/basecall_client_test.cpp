@@ -340,23 +340,5 @@ TEST_F(BasecallClientTest, OnlyTimeOutsAreRetriedAndOnlyUntilTheReconnectDeadlin
     }
 }
 
-TEST(BasecallClientReconnectTest, DisconnectEndsALongReconnectWindow)
-{
-    tamsu_test::TempDirectory dir;
-    BasecallClient engine(50000, 10, false, false, nullptr);
-    engine.set_reconnect_timeout(300s);
-    std::thread host([&] {
-        engine.connect("ipc://" + dir.file("nobody.sock"), 50, 1, ipc_tools::ConnectionInfo());
-    });
-    std::this_thread::sleep_for(500ms);  // well into the retries
-
-    const auto start = std::chrono::steady_clock::now();
-    engine.disconnect();
-    host.join();
-
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
-    EXPECT_EQ(engine.get_connection_state().get_status(), ClientStatus::disconnected);
-}
-
 }  // namespace
 }  // namespace basecall_service

@@ -63,37 +63,6 @@ TEST(ClientConnectionStateTest, EveryTransitionFollowsTheTable)
     }
 }
 
-TEST(ClientConnectionStateTest, MisusesAndOutOfRangeValuesHaveTheirTexts)
-{
-    ClientConnectionState state;
-    state.register_change_handler([](S, auto) {});
-    std::ostringstream stream;
-    stream << S::loading_alignment_index << ' ' << ConnectionError::align_index_no_seq << ' '
-           << ErrorState{ConnectionError::bad_reply, "m"};
-    const std::vector<std::pair<std::string, std::string>> cases{
-            {transition_description(S::connected, S::error),
-             "State transtion 'connected' to 'error'"},
-            {stream.str(), "loading_alignment_index align_index_no_seq [bad_reply] m"},
-            {exception_text<std::logic_error>([&] { state.set_status(S::error); }),
-             "Contract violation. set_status cannot be used to set an error state"},
-            {exception_text<std::logic_error>(
-                     [&] { state.set_status_if(S::disconnected, S::error); }),
-             "Contract violation. set_status_if cannot be used to set an error state"},
-            {exception_text<std::logic_error>(
-                     [&] { state.register_change_handler([](S, auto) {}); }),
-             "Contract violation. A connection state change handler may only be registered "
-             "once."},
-            {exception_text<std::runtime_error>([] { to_string(static_cast<S>(8)); }),
-             "unrecognised ClientStatus value"},
-            {exception_text<std::runtime_error>(
-                     [] { to_string(static_cast<ConnectionError>(12)); }),
-             "unrecognised ConnectionError value"}};
-    for (const auto& [actual, expected] : cases) {
-        EXPECT_EQ(actual, expected);
-    }
-    EXPECT_EQ(state.get_status(), S::disconnected);
-}
-
 // Collects handler calls and lets a test wait for them.
 class Recorder {
 public:

@@ -2,13 +2,11 @@
 
 #include "common/diagnostics/state/concrete_state_logger.h"
 #include "common/diagnostics/state/state_formatter.h"
-#include "support/exception_text.h"
 #include "support/read_factory.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <future>
 #include <thread>
 
@@ -190,21 +188,6 @@ TEST_F(ReadBufferTest, ShortReadGoesStraightToTheOutputQueueEvenWhenFull)
     EXPECT_EQ(long_enough.get_read_tag(), 10u);
 }
 
-TEST_F(ReadBufferTest, FullQueueRefusesAfterTheTimeOutAndLeavesTheReadWithTheCaller)
-{
-    buffer.set_max_input_queue_size(2);
-    submit(1);  // submitted reads do not count towards the limit
-    queue(2);
-    queue(3);
-    auto read = make_read(4, 200);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(buffer.queue_read(read, 100), PassReadResult::queue_full);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
-    EXPECT_EQ(read.get_read_tag(), 4u);
-    EXPECT_EQ(read.get_datasets().count(interfaces::dataset::raw_data), 1u);
-    EXPECT_EQ(buffer.num_queued_reads(), 2u);
-}
-
 TEST_F(ReadBufferTest, WaiterIsLetInBySubmissionAndRefusedOnClosing)
 {
     buffer.set_max_input_queue_size(1);
@@ -292,36 +275,6 @@ TEST_F(ReadBufferTest, SecondReadWithATagInFlightIsRefused)
     buffer.read_retrieved(5);
     EXPECT_FALSE(buffer.is_in_flight(5));
     EXPECT_EQ(buffer.queue_read(twin_of_submitted, 0), PassReadResult::success);
-}
-
-TEST_F(ReadBufferTest, IncompleteReadIsRefusedAndKeptByTheCaller)
-{
-    const std::vector<std::pair<std::function<void(ReadHolder&)>, std::string>> cases{
-            {[](ReadHolder& r) { r.get_metadata().remove("duration"); }, "duration"},
-            {[](ReadHolder& r) { r.get_metadata().insert("model_stride", 5); }, "model_stride"},
-            {[](ReadHolder& r) { r.get_metadata().remove("read_id"); }, "read_id"},
-            {[](ReadHolder& r) { r.get_metadata().insert("daq_offset", 1.0); }, "daq_offset"},
-            {[](ReadHolder& r) { r.get_metadata().remove("daq_scaling"); }, "daq_scaling"},
-            {[](ReadHolder& r) { r.get_datasets().clear(); }, "map::at"},
-            {[](ReadHolder& r) {
-                 std::vector<float> samples(200);
-                 r.get_datasets()[interfaces::dataset::raw_data] =
-                         vask::data_wrappers::DataView(samples, true);
-             },
-             "Invalid array type requested."},
-    };
-    for (const auto& [damage, expected] : cases) {
-        SCOPED_TRACE(expected);
-        auto read = make_read(8, 200);
-        damage(read);
-        const auto text = tamsu_test::exception_text([&] { buffer.queue_read(read, 0); });
-        EXPECT_EQ(text, expected.find(' ') == std::string::npos && expected != "map::at"
-                                ? "Key '" + expected + "' not found."
-                                : expected);
-        EXPECT_EQ(read.get_read_tag(), 8u);
-        EXPECT_FALSE(read.get_metadata().empty());
-    }
-    EXPECT_TRUE(buffer.all_reads_processed());
 }
 
 TEST_F(ReadBufferTest, ReportListsQueuesAndSettings)

@@ -32,8 +32,6 @@ struct CalledBlock {
     bool with_sequence = true;
     bool with_alignments = true;
     std::string genome = "chr1";
-    bool with_barcoding = false;
-    bool barcoding_without_lamp = false;
 };
 
 PeerAction called_block_reply(const CalledBlock& spec)
@@ -45,22 +43,11 @@ PeerAction called_block_reply(const CalledBlock& spec)
                                                        0, "", '+')};
     const auto trace =
             tamsu_ipc::CreateFlipflopTraceData(builder, builder.CreateVector(spec.moves));
-    flatbuffers::Offset<tamsu_ipc::BarcodingResultsData> barcoding;
-    if (spec.with_barcoding) {
-        const auto end =
-                tamsu_ipc::CreateBarcodeResultDataDirect(builder, "BC01", "AC", "ACG", 70.f, 12);
-        const auto mid = tamsu_ipc::CreateMidBarcodeResultDataDirect(builder, "BC02", 30.f, 5);
-        const auto lamp = tamsu_ipc::CreateLampResultDataDirect(builder, "FIP01", 1.f, "t1", 2.f);
-        const auto adapter = tamsu_ipc::CreateAdapterResultData(builder, 3.f, 44);
-        barcoding = tamsu_ipc::CreateBarcodingResultsDataDirect(
-                builder, 7, 8, "full", "barcode01", "KIT", "var", 70.f, end, end, mid, mid, "in",
-                1.f, "in2", 2.f, spec.barcoding_without_lamp ? 0 : lamp, adapter);
-    }
     const auto called = tamsu_ipc::CreateCalledBlockDataDirect(
             builder, spec.total_events, spec.block_events, 3, 0, 1.f, 12.f, 0.1f, 0.8f, 0.1f, 400.f,
             20.f, 1, spec.model_stride, 2, spec.with_sequence ? spec.sequence.c_str() : nullptr,
             "+++", "toy", 0, tamsu_ipc::TraceResults::FlipflopTraceData, trace.Union(), 0, nullptr,
-            barcoding, spec.with_alignments ? &alignments : nullptr);
+            0, spec.with_alignments ? &alignments : nullptr);
     tamsu_ipc::ReadBlockDataBuilder block(builder);
     block.add_type(spec.block_index == 0 ? tamsu_ipc::ReadBlockType::RETURN_FIRST_CALLED_BLOCK
                                          : tamsu_ipc::ReadBlockType::RETURN_NEXT_CALLED_BLOCK);
@@ -221,15 +208,13 @@ TEST_F(ReadProcessingProtocolTest, MultiBlockReadIsReassembledInOrder)
 
 TEST_F(ReadProcessingProtocolTest, MalformedCalledBlocksAreInvalidResponses)
 {
-    std::vector<CalledBlock> broken(7);
+    std::vector<CalledBlock> broken(6);
     broken[0].with_sequence = false;
     broken[1].with_alignments = false;
     broken[2].model_stride = 0;
-    broken[3].with_barcoding = true;
-    broken[3].barcoding_without_lamp = true;
-    broken[4].moves = {1, 0};       // fewer moves than events
-    broken[5].total_events = 5000;  // more events than the read has samples
-    broken[6].num_blocks = 2;       // a next block of another read
+    broken[3].moves = {1, 0};       // fewer moves than events
+    broken[4].total_events = 5000;  // more events than the read has samples
+    broken[5].num_blocks = 2;       // a next block of another read
     for (const auto& spec : broken) {
         CalledBlock stray = spec;
         stray.tag = 2;

@@ -65,17 +65,5 @@ TEST(RequestBrokerAdapterTest, TimeoutKeepsTheBrokersTextAndSuccessClearsTheErro
     EXPECT_EQ(adapter.error_state().message, "");
 }
 
-TEST(RequestBrokerAdapterTest, HeartbeatGoesThroughTheBroker)
-{
-    ScriptedPeer peer({PeerAction::reply(tamsu_test::simple_reply(MessageType::HEARTBEAT_ECHO)),
-                       PeerAction::reply(tamsu_test::simple_reply(MessageType::SUCCESS))});
-    RequestBrokerAdapter adapter;
-    ASSERT_TRUE(adapter.prepare_connection(peer.address(), 2000));
-
-    EXPECT_TRUE(adapter.ping_server_if_quiet("id-1"));
-    ASSERT_EQ(peer.requests().size(), 1u);
-    EXPECT_EQ(peer.requests()[0].connection_id, "id-1");
-}
-
 }  // namespace
 }  // namespace basecall_service

@@ -27,17 +27,6 @@ Message envelope(flatbuffers::FlatBufferBuilder& builder, flatbuffers::Offset<Co
     return Message(builder);
 }
 
-Message statistics_reply()
-{
-    flatbuffers::FlatBufferBuilder builder;
-    std::vector<flatbuffers::Offset<tamsu_ipc::ClientStatsData>> clients{
-            tamsu_ipc::CreateClientStatsData(builder, 1, 2),
-            tamsu_ipc::CreateClientStatsData(builder, 3, 4)};
-    const auto stats =
-            tamsu_ipc::CreateServerStatsDirect(builder, 10, 20, 30, 1ull << 40, &clients);
-    return envelope(builder, stats, tamsu_ipc::MessageContent::ServerStats);
-}
-
 Message empty_list_reply()
 {
     flatbuffers::FlatBufferBuilder builder;
@@ -45,28 +34,9 @@ Message empty_list_reply()
     return envelope(builder, list, tamsu_ipc::MessageContent::ConfigListData);
 }
 
-TEST(ServerProxyTest, StatisticsAreCopiedInWireOrderAndEmptyContentGivesEmptyResults)
-{
-    ScriptedPeer peer({PeerAction::reply(statistics_reply()), PeerAction::reply(empty_list_reply()),
-                       PeerAction::reply(simple_reply(MessageType::RETURN_STATE)),
-                       PeerAction::reply(empty_list_reply())});
-
-    const auto stats = get_server_statistics(peer.address(), 2000);
-
-    EXPECT_EQ(stats.stat_0, 10u);
-    EXPECT_EQ(stats.stat_3, 1ull << 40);
-    ASSERT_EQ(stats.clients.size(), 2u);
-    EXPECT_EQ(stats.clients[1].value_0, 3u);
-    EXPECT_EQ(stats.clients[1].value_1, 4u);
-    EXPECT_TRUE(get_lamp_kits(peer.address(), 2000).empty());
-    EXPECT_EQ(get_server_internal_state(peer.address(), 2000), "");
-    EXPECT_TRUE(get_barcode_kits(peer.address(), 2000).empty());
-    EXPECT_EQ(peer.requests()[0].type, MessageType::GET_STATISTICS);
-}
-
 TEST(ServerProxyTest, WrongReplyTypesAreInvalidResponses)
 {
-    ScriptedPeer peer({PeerAction::reply(statistics_reply()),
+    ScriptedPeer peer({PeerAction::reply(simple_reply(MessageType::DISCONNECTED)),
                        PeerAction::reply(simple_reply(MessageType::NOT_READY)),
                        PeerAction::reply(empty_list_reply()),
                        PeerAction::reply(simple_reply(MessageType::SUCCESS))});
@@ -76,7 +46,7 @@ TEST(ServerProxyTest, WrongReplyTypesAreInvalidResponses)
     const auto address = peer.address();
 
     EXPECT_EQ(invalid_text([&] { get_barcode_kits(address, 2000); }),
-              "Could not retrieve barcode kits from server, invalid reply: RETURN_STATISTICS");
+              "Could not retrieve barcode kits from server, invalid reply: DISCONNECTED");
     EXPECT_EQ(invalid_text([&] { get_server_statistics(address, 2000); }),
               "Could not retrieve statistics from server, invalid reply: NOT_READY");
     EXPECT_EQ(invalid_text([&] { get_server_internal_state(address, 2000); }),
