@@ -6,11 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <mutex>
 
 namespace basecall_service {
 namespace {
@@ -100,41 +98,30 @@ protected:
     ipc_tools::ConnectionInfo m_info;
 };
 
-TEST_F(ConnectionProtocolTest, HandshakeLoadsWhatItNeedsAndPassesThroughEveryStatus)
+TEST_F(ConnectionProtocolTest, HandshakeLoadsIndexAndBedAndSendsCanonicalPaths)
 {
     tamsu_test::TempDirectory dir;
     const auto root = std::filesystem::canonical(dir.path()).string();
     std::ofstream(root + "/ref.fa") << ">r\nACGT\n";
     std::ofstream(root + "/ref.bed") << "r\t0\t4\n";
+    m_index = m_info.m_alignment_index = root + "/ref.fa";
+    m_info.m_bed_file = root + "/ref.bed";
+    m_info.m_priority = 1;
+
+    ASSERT_NE(establish(), nullptr) << to_string(m_protocol.error_state());
+
     using T = MessageType;
-    for (const bool files : {false, true}) {
-        SCOPED_TRACE(files);
-        m_index = files ? root + "/ref.fa" : "";
-        m_info.m_alignment_index = m_index;
-        m_info.m_bed_file = files ? root + "/ref.bed" : "";
-        m_info.m_priority = files ? 1 : 0;
-
-        ASSERT_NE(establish(), nullptr) << to_string(m_protocol.error_state());
-
-        const auto requests = m_peer->requests();
-        EXPECT_EQ(requests[0].text, "cfg");
-        EXPECT_EQ(requests.back().value, files ? 1u : 2u);
-        const std::string prefix = "cfg:>timeout_interval=0>client_name=tester>alignment_type=::";
-        if (files) {
-            EXPECT_EQ(request_types(),
-                      (std::vector<T>{T::LOAD_CONFIG, T::GET_CONFIGS, T::LOAD_INDEX, T::GET_INDICES,
-                                      T::LOAD_BED, T::CONNECT}));
-            EXPECT_EQ(requests[2].text, m_index);
-            EXPECT_EQ(requests[4].text, m_info.m_bed_file);
-            EXPECT_EQ(requests[5].text, prefix + ":" + m_index + ";" + m_info.m_bed_file);
-            EXPECT_EQ(m_protocol.get_alignment_file_header(), "@SQ\tSN:r\tLN:4\n");
-        } else {
-            EXPECT_EQ(request_types(),
-                      (std::vector<T>{T::LOAD_CONFIG, T::GET_CONFIGS, T::CONNECT}));
-            EXPECT_EQ(requests[2].text, prefix + ":");
-        }
-        EXPECT_EQ(m_protocol.get_connection_id(), "conn-7");
-    }
+    EXPECT_EQ(request_types(), (std::vector<T>{T::LOAD_CONFIG, T::GET_CONFIGS, T::LOAD_INDEX,
+                                               T::GET_INDICES, T::LOAD_BED, T::CONNECT}));
+    const auto requests = m_peer->requests();
+    EXPECT_EQ(requests[0].text, "cfg");
+    EXPECT_EQ(requests[2].text, m_index);
+    EXPECT_EQ(requests[4].text, m_info.m_bed_file);
+    EXPECT_EQ(requests[5].value, 1u);
+    EXPECT_EQ(requests[5].text, "cfg:>timeout_interval=0>client_name=tester>alignment_type=:::" +
+                                        m_index + ";" + m_info.m_bed_file);
+    EXPECT_EQ(m_protocol.get_alignment_file_header(), "@SQ\tSN:r\tLN:4\n");
+    EXPECT_EQ(m_protocol.get_connection_id(), "conn-7");
 }
 
 TEST_F(ConnectionProtocolTest, EndlessLoadingTimesOutAfterPollingEveryHalfSecond)
