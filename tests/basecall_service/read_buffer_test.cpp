@@ -1,12 +1,12 @@
 #include "basecall_service/read_buffer.h"
 
-#include "support/exception_text.h"
+#include "common/diagnostics/state/concrete_state_logger.h"
+#include "common/diagnostics/state/state_formatter.h"
 #include "support/read_factory.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <future>
 #include <thread>
 
@@ -33,7 +33,6 @@ namespace {
 using interfaces::ReadHolder;
 using ReadList = std::list<std::unique_ptr<ReadHolder>>;
 constexpr auto k_deadline = std::chrono::seconds(30);
-constexpr unsigned long k_forever_ms = 120000;
 
 std::int16_t sample_at(std::size_t index)
 {
@@ -47,6 +46,15 @@ ReadHolder make_read(std::uint64_t tag, unsigned long samples)
         raw[i] = sample_at(i);
     }
     return tamsu_test::make_read(tag, raw, 5);
+}
+
+std::vector<ReadHolder> reads_tagged(std::initializer_list<std::uint64_t> tags)
+{
+    std::vector<ReadHolder> reads;
+    for (const auto tag : tags) {
+        reads.push_back(make_read(tag, 200));
+    }
+    return reads;
 }
 
 const tamsu_ipc::ReadBlockData* block_of(const ipc_tools::Message& message)
@@ -77,16 +85,20 @@ protected:
         buffer.read_submitted();
     }
 
-    // Starts a host thread whose queue_read will have to wait.
-    std::future<PassReadResult> queue_in_background(ReadHolder& read)
+    // Starts host threads whose queue_read will have to wait.
+    std::vector<std::future<PassReadResult>> queue_in_background(std::vector<ReadHolder>& reads)
     {
-        auto result = std::async(std::launch::async,
-                                 [this, &read] { return buffer.queue_read(read, k_forever_ms); });
-        EXPECT_TRUE(ReadBufferTestAccess::wait_for_callers(buffer, 1));
-        return result;
+        std::vector<std::future<PassReadResult>> results;
+        for (auto& read : reads) {
+            results.push_back(std::async(
+                    std::launch::async, [this, &read] { return buffer.queue_read(read, 120000); }));
+        }
+        EXPECT_TRUE(ReadBufferTestAccess::wait_for_callers(buffer, reads.size()));
+        return results;
     }
 
-    ReadBuffer buffer;
+    std::unique_ptr<ReadBuffer> owned = std::make_unique<ReadBuffer>();
+    ReadBuffer& buffer = *owned;
 };
 
 TEST_F(ReadBufferTest, ReadIsCutIntoBlocksOfBlockSizeTimesModelStride)
@@ -129,35 +141,33 @@ TEST_F(ReadBufferTest, BlocksCarryTheConnectionIdAndScalingOverrideWhenSet)
 {
     buffer.set_block_size(10);  // 50 samples per block
     buffer.set_connection_id("conn-1");
-    auto disabled = make_read(1, 100);
-    disabled.get_metadata().insert("scaling_override", false);
-    auto defaults = make_read(2, 100);
-    defaults.get_metadata().insert("scaling_override", true);
-    auto given = make_read(3, 100);
-    given.get_metadata().insert("scaling_override", true);
-    given.get_metadata().insert("scaling_override_median", 1.5f);
-    given.get_metadata().insert("scaling_override_med_abs_dev", 0.75f);
-    for (auto* read : {&disabled, &defaults, &given}) {
-        ASSERT_EQ(buffer.queue_read(*read, 0), PassReadResult::success);
-    }
-    for (int read = 0; read < 3; ++read) {
+    // Not overridden, overridden with the defaults (zeros, so absent on the wire), and given.
+    const std::vector<std::vector<float>> overrides{{}, {0.f, 0.f}, {1.5f, 0.75f}};
+    for (const auto& values : overrides) {
+        auto read = make_read(1, 100);
+        if (!values.empty()) {
+            read.get_metadata().insert("scaling_override", true);
+        }
+        if (values.size() == 2 && values[0] != 0.f) {
+            read.get_metadata().insert("scaling_override_median", values[0]);
+            read.get_metadata().insert("scaling_override_med_abs_dev", values[1]);
+        }
+        ASSERT_EQ(buffer.queue_read(read, 0), PassReadResult::success);
         EXPECT_EQ(buffer.next_read_messages().size(), 2u);
         for (const auto& message : buffer.next_read_messages()) {
             EXPECT_EQ(connection_id_of(message), "conn-1");
             const auto* table = block_of(message)->scaling_override();
-            EXPECT_EQ(table == nullptr, read == 0);
-            if (read == 1 && table) {
-                // Zeros are the defaults, so neither field goes on the wire.
+            ASSERT_EQ(table == nullptr, values.empty());
+            if (table) {
                 const auto* raw = reinterpret_cast<const flatbuffers::Table*>(table);
-                EXPECT_FALSE(raw->CheckField(tamsu_ipc::ScalingOverrideData::VT_MEDIAN));
-                EXPECT_FALSE(raw->CheckField(tamsu_ipc::ScalingOverrideData::VT_MED_ABS_DEV));
-            }
-            if (read == 2 && table) {
-                EXPECT_EQ(table->median(), 1.5f);
-                EXPECT_EQ(table->med_abs_dev(), 0.75f);
+                EXPECT_EQ(raw->CheckField(tamsu_ipc::ScalingOverrideData::VT_MEDIAN),
+                          values[0] != 0.f);
+                EXPECT_EQ(table->median(), values[0]);
+                EXPECT_EQ(table->med_abs_dev(), values[1]);
             }
         }
         buffer.read_submitted();
+        buffer.read_retrieved(1);
     }
 }
 
@@ -178,46 +188,46 @@ TEST_F(ReadBufferTest, ShortReadGoesStraightToTheOutputQueueEvenWhenFull)
     EXPECT_EQ(long_enough.get_read_tag(), 10u);
 }
 
-TEST_F(ReadBufferTest, FullQueueRefusesAfterTheTimeOutAndLeavesTheReadWithTheCaller)
-{
-    buffer.set_max_input_queue_size(2);
-    submit(1);  // submitted reads do not count towards the limit
-    queue(2);
-    queue(3);
-    auto read = make_read(4, 200);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(buffer.queue_read(read, 100), PassReadResult::queue_full);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
-    EXPECT_EQ(read.get_read_tag(), 4u);
-    EXPECT_EQ(read.get_datasets().count(interfaces::dataset::raw_data), 1u);
-    EXPECT_EQ(buffer.num_queued_reads(), 2u);
-}
-
 TEST_F(ReadBufferTest, WaiterIsLetInBySubmissionAndRefusedOnClosing)
 {
     buffer.set_max_input_queue_size(1);
     buffer.set_connection_id("old");
     queue(1);
-    auto second = make_read(2, 200);
+    auto second = reads_tagged({2});
     auto admitted = queue_in_background(second);  // its blocks are cut with "old"
     buffer.set_connection_id("new");
     buffer.read_submitted();
-    ASSERT_EQ(admitted.wait_for(k_deadline),
-              std::future_status::ready);  // far ahead of its time-out
-    EXPECT_EQ(admitted.get(), PassReadResult::success);
-    EXPECT_EQ(second.get_read_tag(), 0u);
+    ASSERT_EQ(admitted[0].wait_for(k_deadline), std::future_status::ready);
+    EXPECT_EQ(admitted[0].get(), PassReadResult::success);
+    EXPECT_EQ(second[0].get_read_tag(), 0u);
     EXPECT_EQ(block_of(buffer.next_read_messages()[0])->read_tag(), 2u);
     EXPECT_EQ(connection_id_of(buffer.next_read_messages()[0]), "new");
 
-    auto third = make_read(3, 200);
+    auto third = reads_tagged({3});
     auto refused = queue_in_background(third);
     buffer.set_no_more_data();
-    ASSERT_EQ(refused.wait_for(k_deadline), std::future_status::ready);
-    EXPECT_EQ(refused.get(), PassReadResult::not_accepting_reads);
-    EXPECT_EQ(third.get_read_tag(), 3u);
+    ASSERT_EQ(refused[0].wait_for(k_deadline), std::future_status::ready);
+    EXPECT_EQ(refused[0].get(), PassReadResult::not_accepting_reads);
+    EXPECT_EQ(third[0].get_read_tag(), 3u);
 
     buffer.read_submitted();  // room again, but closed
-    EXPECT_EQ(buffer.queue_read(third, 0), PassReadResult::not_accepting_reads);
+    EXPECT_EQ(buffer.queue_read(third[0], 0), PassReadResult::not_accepting_reads);
+}
+
+TEST_F(ReadBufferTest, DestructionReleasesHostThreadsWaitingToQueue)
+{
+    buffer.set_max_input_queue_size(1);
+    queue(1);
+    auto reads = reads_tagged({10, 11, 12});
+    auto waiters = queue_in_background(reads);
+
+    owned.reset();
+
+    for (std::size_t i = 0; i < waiters.size(); ++i) {
+        ASSERT_EQ(waiters[i].wait_for(k_deadline), std::future_status::ready);
+        EXPECT_EQ(waiters[i].get(), PassReadResult::not_accepting_reads);
+        EXPECT_EQ(reads[i].get_read_tag(), 10u + i);
+    }
 }
 
 TEST_F(ReadBufferTest, NewConnectionRequeuesSubmittedReadsFirstWithTheNewId)
@@ -267,63 +277,6 @@ TEST_F(ReadBufferTest, SecondReadWithATagInFlightIsRefused)
     EXPECT_EQ(buffer.queue_read(twin_of_submitted, 0), PassReadResult::success);
 }
 
-TEST_F(ReadBufferTest, IncompleteReadIsRefusedAndKeptByTheCaller)
-{
-    const auto key_error = [](const std::string& key) { return "Key '" + key + "' not found."; };
-    const std::vector<std::pair<std::function<void(ReadHolder&)>, std::string>> cases{
-            {[](ReadHolder& r) { r.get_metadata().remove("duration"); }, key_error("duration")},
-            {[](ReadHolder& r) { r.get_metadata().insert("model_stride", 5); },
-             key_error("model_stride")},
-            {[](ReadHolder& r) { r.get_metadata().remove("read_id"); }, key_error("read_id")},
-            {[](ReadHolder& r) { r.get_metadata().insert("daq_offset", 1.0); },
-             key_error("daq_offset")},
-            {[](ReadHolder& r) { r.get_metadata().remove("daq_scaling"); },
-             key_error("daq_scaling")},
-            {[](ReadHolder& r) { r.get_datasets().clear(); }, "map::at"},
-            {[](ReadHolder& r) {
-                 std::vector<float> samples(200);
-                 r.get_datasets()[interfaces::dataset::raw_data] =
-                         vask::data_wrappers::DataView(samples, true);
-             },
-             "Invalid array type requested."},
-    };
-    for (const auto& [damage, expected] : cases) {
-        SCOPED_TRACE(expected);
-        auto read = make_read(8, 200);
-        damage(read);
-        const bool wrong_type = expected == "Invalid array type requested.";
-        const auto queue = [&] { buffer.queue_read(read, 0); };
-        EXPECT_EQ(wrong_type ? tamsu_test::exception_text<std::runtime_error>(queue)
-                             : tamsu_test::exception_text<std::out_of_range>(queue),
-                  expected);
-        EXPECT_EQ(read.get_read_tag(), 8u);
-        EXPECT_FALSE(read.get_metadata().empty());
-    }
-    EXPECT_TRUE(buffer.all_reads_processed());
-}
-
-// Records every value a report writes, in order.
-class RecordingLogger : public common::diagnostics::state::StateLogger {
-public:
-    std::vector<std::string> entries;
-    void log(std::string name, std::string value) override
-    {
-        entries.push_back(name + "=" + value);
-    }
-    void log(std::string name, bool) override { entries.push_back(name + ":bool"); }
-    void log(std::string name, long) override { entries.push_back(name + ":long"); }
-    void log(std::string name, unsigned long value) override
-    {
-        entries.push_back(name + "=" + std::to_string(value));
-    }
-    void log(std::string name, double) override { entries.push_back(name + ":double"); }
-    std::unique_ptr<common::diagnostics::state::ChildSection>
-    create_child_section(std::string) override
-    {
-        return nullptr;
-    }
-};
-
 TEST_F(ReadBufferTest, ReportListsQueuesAndSettings)
 {
     buffer.set_max_input_queue_size(7);
@@ -332,43 +285,17 @@ TEST_F(ReadBufferTest, ReportListsQueuesAndSettings)
     submit(1);
     queue(2);
     queue(3, 10);  // short: finished at once
-    RecordingLogger logger;
+    std::vector<common::diagnostics::state::StateRecord> records;
+    common::diagnostics::state::detail::ConcreteStateLogger logger(records);
+
     buffer.report_state(logger);
-    EXPECT_EQ(logger.entries, (std::vector<std::string>{
-                                      "m_queued_reads (awaiting pushing to server)=1",
-                                      "m_message_queue_in (awaiting sending to server)=1",
-                                      "m_submitted_reads (pushed to server not yet pulled)=1",
-                                      "m_reads_out (output queue of reads from server)=1",
-                                      "m_max_input_queue_size=7",
-                                      "m_block_size =1234",
-                                      "m_connection_id =abc",
-                              }));
-}
 
-TEST(ReadBufferLifetimeTest, DestructionReleasesHostThreadsWaitingToQueue)
-{
-    auto buffer = std::make_unique<ReadBuffer>();
-    buffer->set_max_input_queue_size(1);
-    auto first = make_read(1, 200);
-    ASSERT_EQ(buffer->queue_read(first, 0), PassReadResult::success);
-    std::vector<ReadHolder> reads;
-    std::vector<std::future<PassReadResult>> waiters;
-    for (std::uint64_t tag = 10; tag < 13; ++tag) {
-        reads.push_back(make_read(tag, 200));
-    }
-    for (auto& read : reads) {
-        waiters.push_back(std::async(std::launch::async, [&buffer, &read] {
-            return buffer->queue_read(read, k_forever_ms);
-        }));
-    }
-    ASSERT_TRUE(ReadBufferTestAccess::wait_for_callers(*buffer, 3));
-
-    buffer.reset();
-    for (std::size_t i = 0; i < waiters.size(); ++i) {
-        ASSERT_EQ(waiters[i].wait_for(k_deadline), std::future_status::ready);
-        EXPECT_EQ(waiters[i].get(), PassReadResult::not_accepting_reads);
-        EXPECT_EQ(reads[i].get_read_tag(), 10u + i);
-    }
+    EXPECT_EQ(common::diagnostics::state::IndentationFormatter()(records),
+              "\nm_queued_reads (awaiting pushing to server): 1"
+              "\nm_message_queue_in (awaiting sending to server): 1"
+              "\nm_submitted_reads (pushed to server not yet pulled): 1"
+              "\nm_reads_out (output queue of reads from server): 1"
+              "\nm_max_input_queue_size: 7\nm_block_size : 1234\nm_connection_id : abc\n");
 }
 
 }  // namespace

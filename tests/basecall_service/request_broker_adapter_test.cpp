@@ -65,27 +65,5 @@ TEST(RequestBrokerAdapterTest, TimeoutKeepsTheBrokersTextAndSuccessClearsTheErro
     EXPECT_EQ(adapter.error_state().message, "");
 }
 
-TEST(RequestBrokerAdapterTest, UnusableEndpointIsAZmqFailure)
-{
-    RequestBrokerAdapter adapter;
-
-    EXPECT_FALSE(adapter.prepare_connection("ipc://", 100));
-
-    EXPECT_EQ(adapter.error_state().code, ConnectionError::failed);
-    EXPECT_EQ(adapter.error_state().message.rfind("zmq::error_t : ", 0), 0u);
-}
-
-TEST(RequestBrokerAdapterTest, HeartbeatGoesThroughTheBroker)
-{
-    ScriptedPeer peer({PeerAction::reply(tamsu_test::simple_reply(MessageType::HEARTBEAT_ECHO)),
-                       PeerAction::reply(tamsu_test::simple_reply(MessageType::SUCCESS))});
-    RequestBrokerAdapter adapter;
-    ASSERT_TRUE(adapter.prepare_connection(peer.address(), 2000));
-
-    EXPECT_TRUE(adapter.ping_server_if_quiet("id-1"));
-    ASSERT_EQ(peer.requests().size(), 1u);
-    EXPECT_EQ(peer.requests()[0].connection_id, "id-1");
-}
-
 }  // namespace
 }  // namespace basecall_service
