@@ -310,8 +310,11 @@ protected:
     // Reads in flight on the server for the only connected client.
     std::uint32_t reads_in_flight()
     {
-        auto reply = client().simple(T::GET_STATISTICS);
-        return reply.get_message_data()->content_as_ServerStats()->clients()->Get(0)->value_0();
+        const auto reply = client().simple(T::GET_STATISTICS);
+        const auto* stats = reply.get_message_data()->content_as_ServerStats();
+        return stats != nullptr && stats->clients()->size() == 1
+                       ? stats->clients()->Get(0)->value_0()
+                       : 0xffffffffu;
     }
 
     std::vector<std::string> recorded() const
