@@ -40,4 +40,20 @@ TEST(ClientRegistryTest, ClientsQuietForLongerThanTheirTimeOutExpire)
     EXPECT_EQ(registry.size(), 0u);
 }
 
+// Under CURVE a client answers only the key that connected it; the limit counts the clients.
+TEST(ClientRegistryTest, AClientAnswersOnlyItsOwnKeyAndFillsTheLimit)
+{
+    ClientRegistry registry(1);
+    const auto now = ClientRegistry::Clock::time_point();
+    auto owned = client("a", 10000);
+    owned.owner_key = "alice";
+    registry.add(owned, now);
+    EXPECT_TRUE(registry.full());
+    EXPECT_EQ(registry.touch("a", "mallory", now), nullptr);
+    EXPECT_EQ(registry.touch("a", "", now), nullptr);
+    EXPECT_NE(registry.touch("a", "alice", now), nullptr);
+    registry.remove("a");
+    EXPECT_FALSE(registry.full());
+}
+
 }  // namespace

@@ -33,28 +33,24 @@ TEST(ExecutableTest, ServesUntilSigtermOrSigintAndExitsCleanly)
 TEST(ExecutableTest, SighupForgetsEveryClientAndServesOn)
 {
     ServerProcess process({"tcp://127.0.0.1:*"});
-    const auto endpoint = process.wait_for_endpoint();
-    ASSERT_FALSE(endpoint.empty());
-    TestClient client(endpoint);
+    TestClient client(process.wait_for_endpoint());
     ASSERT_EQ(client.simple(MessageType::LOAD_CONFIG, "", 0, "toy_flipflop_fast").get_type(),
               MessageType::SUCCESS);
-    const auto id = reply_text(
-            client.simple(MessageType::CONNECT, "", 0, connection_string("toy_flipflop_fast")));
-    ASSERT_EQ(client.simple(MessageType::HEARTBEAT_PING, id).get_type(),
-              MessageType::HEARTBEAT_ECHO);
-
+    const auto connect = [&] {
+        return client.simple(MessageType::CONNECT, "", 0, connection_string("toy_flipflop_fast"));
+    };
+    const auto id = reply_text(connect());
+    auto type = client.simple(MessageType::HEARTBEAT_PING, id).get_type();
+    ASSERT_EQ(type, MessageType::HEARTBEAT_ECHO);
     ASSERT_TRUE(process.send_signal(SIGHUP));
     // The signal is handled on the server's own time.
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    auto type = MessageType::HEARTBEAT_ECHO;
     while (type == MessageType::HEARTBEAT_ECHO && std::chrono::steady_clock::now() < give_up) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         type = client.simple(MessageType::HEARTBEAT_PING, id).get_type();
     }
     EXPECT_EQ(type, MessageType::CLIENT_NOT_RECOGNISED);
-    EXPECT_EQ(client.simple(MessageType::CONNECT, "", 0, connection_string("toy_flipflop_fast"))
-                      .get_type(),
-              MessageType::CONNECTED);
+    EXPECT_EQ(connect().get_type(), MessageType::CONNECTED);
     EXPECT_EQ(process.stop(SIGTERM), 0);
 }
 

@@ -34,8 +34,8 @@ public:
     }
 
     // Sends the bytes and waits up to `timeout` for the reply; an UNSET message when none came.
-    Message exchange_raw(zmq::message_t& out,
-                         std::chrono::milliseconds timeout = std::chrono::milliseconds(10000))
+    Message exchange(zmq::message_t out,
+                     std::chrono::milliseconds timeout = std::chrono::milliseconds(10000))
     {
         m_socket.send(out, zmq::send_flags::none);
         zmq::pollitem_t items[] = {{m_socket.handle(), 0, ZMQ_POLLIN, 0}};
@@ -47,18 +47,13 @@ public:
         return Message(in);
     }
 
-    Message exchange(Message request,
-                     std::chrono::milliseconds timeout = std::chrono::milliseconds(10000))
+    Message simple(MessageType type, const std::string& id = {}, unsigned int value = 0,
+                   const std::string& text = {},
+                   std::chrono::milliseconds timeout = std::chrono::milliseconds(10000))
     {
         zmq::message_t out;
-        request.transfer_to_zmq(out);
-        return exchange_raw(out, timeout);
-    }
-
-    Message simple(MessageType type, const std::string& id = {}, unsigned int value = 0,
-                   const std::string& text = {})
-    {
-        return exchange(Message(type, id, value, text));
+        Message(type, id, value, text).transfer_to_zmq(out);
+        return exchange(std::move(out), timeout);
     }
 
 private:
@@ -66,15 +61,16 @@ private:
     zmq::socket_t m_socket{m_context, zmq::socket_type::req};
 };
 
-inline const tamsu_ipc::SimpleReplyData* simple_reply(const Message& reply)
-{
-    return reply.get_message_data()->content_as_SimpleReplyData();
-}
-
 inline std::string reply_text(const Message& reply)
 {
-    const auto* data = simple_reply(reply);
+    const auto* data = reply.get_message_data()->content_as_SimpleReplyData();
     return data != nullptr && data->text() != nullptr ? data->text()->str() : std::string();
+}
+
+inline std::uint32_t reply_value(const Message& reply)
+{
+    const auto* data = reply.get_message_data()->content_as_SimpleReplyData();
+    return data != nullptr ? data->value() : 0;
 }
 
 // The connection string a client sends, written out by hand: config, options, kits and trim
@@ -90,10 +86,11 @@ inline std::string connection_string(const std::string& config, const std::strin
     return !index.empty() && !bed.empty() ? text + ";" + bed : text;
 }
 
-// One raw block of a read, as the client builds it.
-inline Message raw_block(const std::string& id, MessageType type, std::uint32_t tag,
-                         std::uint32_t index, std::uint32_t num_blocks, std::uint32_t duration,
-                         const std::vector<std::int16_t>& samples, const std::string& read_id)
+// The bytes of one raw block of a read, as the client builds them.
+inline zmq::message_t raw_block(const std::string& id, MessageType type, std::uint32_t tag,
+                                std::uint32_t index, std::uint32_t num_blocks,
+                                std::uint32_t duration, const std::vector<std::int16_t>& samples,
+                                const std::string& read_id)
 {
     flatbuffers::FlatBufferBuilder builder;
     const auto raw = builder.CreateVector(samples);
@@ -109,7 +106,7 @@ inline Message raw_block(const std::string& id, MessageType type, std::uint32_t 
     root.add_content_type(tamsu_ipc::MessageContent::ReadBlockData);
     root.add_content(content.Union());
     builder.Finish(root.Finish(), "0007");
-    return Message(builder);
+    return zmq::message_t(builder.GetBufferPointer(), builder.GetSize());
 }
 
 // The blocks of a called read as the server returned them.
@@ -135,17 +132,14 @@ inline std::vector<MessageType> send_read(TestClient& client, const std::string&
 {
     std::vector<MessageType> replies;
     auto begin = samples.begin();
-    for (std::uint32_t i = 0; i < block_sizes.size(); ++i) {
-        const auto end = begin + static_cast<long>(block_sizes[i]);
-        replies.push_back(
-                client.exchange(raw_block(id,
-                                          i == 0 ? MessageType::PASS_FIRST_RAW_BLOCK
-                                                 : MessageType::PASS_NEXT_RAW_BLOCK,
-                                          tag, i, static_cast<std::uint32_t>(block_sizes.size()),
-                                          static_cast<std::uint32_t>(samples.size()),
-                                          std::vector<std::int16_t>(begin, end), read_id))
-                        .get_type());
-        begin = end;
+    for (std::uint32_t i = 0; i < block_sizes.size(); begin += block_sizes[i++]) {
+        const std::vector<std::int16_t> block(begin, begin + block_sizes[i]);
+        replies.push_back(client.exchange(raw_block(id,
+                                                    i == 0 ? MessageType::PASS_FIRST_RAW_BLOCK
+                                                           : MessageType::PASS_NEXT_RAW_BLOCK,
+                                                    tag, i, block_sizes.size(), samples.size(),
+                                                    block, read_id))
+                                  .get_type());
     }
     return replies;
 }
@@ -157,18 +151,17 @@ inline ReturnedRead fetch_read(TestClient& client, const std::string& id)
     ReturnedRead read;
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     auto reply = client.simple(MessageType::GET_FIRST_CALLED_BLOCK, id);
-    while (reply.get_type() == MessageType::NONE_PENDING &&
-           std::chrono::steady_clock::now() < give_up) {
+    for (; reply.get_type() == MessageType::NONE_PENDING &&
+           std::chrono::steady_clock::now() < give_up;
+         reply = client.simple(MessageType::GET_FIRST_CALLED_BLOCK, id)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        reply = client.simple(MessageType::GET_FIRST_CALLED_BLOCK, id);
     }
-    if (reply.get_type() != MessageType::RETURN_FIRST_CALLED_BLOCK) {
-        return read;
-    }
-    read.blocks.push_back(std::move(reply));
-    const auto tag = read.block(0).read_tag();
-    for (std::uint32_t i = 1; i < read.block(0).num_blocks(); ++i) {
-        read.blocks.push_back(client.simple(MessageType::GET_NEXT_CALLED_BLOCK, id, tag));
+    if (reply.get_type() == MessageType::RETURN_FIRST_CALLED_BLOCK) {
+        read.blocks.push_back(std::move(reply));
+        for (std::uint32_t i = 1; i < read.block(0).num_blocks(); ++i) {
+            read.blocks.push_back(client.simple(MessageType::GET_NEXT_CALLED_BLOCK, id,
+                                                read.block(0).read_tag()));
+        }
     }
     return read;
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 namespace tamsu_cli {
 namespace {
@@ -20,10 +21,8 @@ TEST(RawReadFormatTest, FormatParsesBackExactlyAndBadLinesSayWhatIsWrong)
     read.daq_scaling = 0.1f;
     read.samples = {0, -32768, 32767, 5};
     const auto back = RawReadFormat::parse(RawReadFormat::format(read) + "\r");
-    EXPECT_EQ(back.read_id, read.read_id);
-    EXPECT_EQ(back.daq_offset, read.daq_offset);
-    EXPECT_EQ(back.daq_scaling, read.daq_scaling);
-    EXPECT_EQ(back.samples, read.samples);
+    EXPECT_EQ(std::tie(back.read_id, back.daq_offset, back.daq_scaling, back.samples),
+              std::tie(read.read_id, read.daq_offset, read.daq_scaling, read.samples));
 
     const std::vector<std::pair<const char*, const char*>> bad = {
             {"r1\t1\t1", "expected 4 tab-separated fields"},
@@ -39,13 +38,9 @@ TEST(RawReadFormatTest, FormatParsesBackExactlyAndBadLinesSayWhatIsWrong)
             {"r1\t1\t1\t1, 2", "sample 2 "},
     };
     for (const auto& [line, message] : bad) {
-        SCOPED_TRACE(line);
-        try {
-            RawReadFormat::parse(line);
-            ADD_FAILURE() << "accepted";
-        } catch (const InputError& error) {
-            EXPECT_THAT(error.what(), HasSubstr(message));
-        }
+        EXPECT_THAT([&] { RawReadFormat::parse(line); },
+                    testing::ThrowsMessage<InputError>(HasSubstr(message)))
+                << line;
     }
 }
 

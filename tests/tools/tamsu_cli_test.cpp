@@ -4,8 +4,10 @@
 #include "server/catalogue.h"
 #include "server/toy_caller.h"
 #include "support/child_program.h"
+#include "support/read_factory.h"
 #include "support/server_process.h"
 #include "support/temp_directory.h"
+#include "tools/raw_read_format.h"
 #include "tools/raw_read_reader.h"
 
 #include <gmock/gmock.h>
@@ -15,6 +17,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -41,13 +44,12 @@ std::vector<std::vector<std::string>> table_of(const std::string& path)
     return rows;
 }
 
-// Rows by their first cell.
-std::map<std::string, std::vector<std::string>>
-by_id(const std::vector<std::vector<std::string>>& rows)
+// Rows of a tab-separated file by their first cell.
+std::map<std::string, std::vector<std::string>> rows_by_id(const std::string& path)
 {
     std::map<std::string, std::vector<std::string>> found;
-    for (const auto& row : rows) {
-        found[row.at(0)] = row;
+    for (auto& row : table_of(path)) {
+        found[row.at(0)] = std::move(row);
     }
     return found;
 }
@@ -58,34 +60,29 @@ protected:
     tamsu_test::ProgramResult tamsu(const std::string& command_line, const std::string& input = {},
                                     int interrupt_after_ms = -1)
     {
-        std::vector<std::string> arguments;
         std::istringstream words(command_line);
-        for (std::string word; words >> word;) {
-            arguments.push_back(word);
-        }
+        const std::vector<std::string> arguments{std::istream_iterator<std::string>(words), {}};
         return tamsu_test::run_program(TAMSU_CLI_PATH, arguments, m_directory.path(), input,
                                        interrupt_after_ms);
     }
 
-    // Simulated reads, the last two one sample short of the shortest length the server calls
-    // and just that long.
+    // Simulated reads, then one read a sample short of the shortest length the server calls and
+    // one just that long.
     std::vector<RawRead> write_input(const std::string& name, int count)
     {
-        const auto path = file(name);
-        const auto result = tamsu("simulate --min-length 200 --max-length 3000 --count " +
-                                  std::to_string(count) + " --output " + path);
-        EXPECT_EQ(result.exit_code, 0) << result.err;
-        std::ofstream appended(path, std::ios::app);
-        for (const std::string length : {"99", "100"}) {
-            appended << tamsu("simulate --count 1 --min-length " + length + " --max-length " +
-                              length + " --seed " + length)
-                                .out;
-        }
-        appended.close();
+        const auto made = tamsu("simulate --min-length 200 --max-length 3000 --count " +
+                                std::to_string(count) + " --output " + name);
+        EXPECT_EQ(made.exit_code, 0) << made.err;
         std::vector<RawRead> reads;
-        RawReadReader reader(path);
+        RawReadReader reader(file(name));
         for (RawRead read; reader.next(read);) {
             reads.push_back(read);
+        }
+        std::ofstream appended(file(name), std::ios::app);
+        for (const auto length : {k_shortest_called - 1, k_shortest_called}) {
+            reads.push_back({"short" + std::to_string(length), 0.0f, 1.0f,
+                             tamsu_test::make_samples(length, 3)});
+            appended << RawReadFormat::format(reads.back()) << "\n";
         }
         return reads;
     }
@@ -100,11 +97,10 @@ protected:
 TEST_F(TamsuCliTest, BasecallWritesWhatTheServerCalledAlignedAndBarcoded)
 {
     for (const std::string prefix : {"server", "client"}) {
-        const auto made = tamsu("keygen " + prefix);
-        ASSERT_EQ(made.exit_code, 0) << made.err;
+        ASSERT_EQ(tamsu("keygen " + prefix).exit_code, 0);
     }
-    const auto permissions = std::filesystem::status(file("client.secret")).permissions();
-    EXPECT_EQ(permissions & std::filesystem::perms::all,
+    EXPECT_EQ(std::filesystem::status(file("client.secret")).permissions() &
+                      std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     const auto secret = table_of(file("client.secret"));
     const auto again = tamsu("keygen client");
@@ -114,15 +110,12 @@ TEST_F(TamsuCliTest, BasecallWritesWhatTheServerCalledAlignedAndBarcoded)
 
     const auto input = write_input("reads.tsv", 8);
     std::map<std::string, reference_server::CalledRead> predicted;
-    std::string target;  // the read with the longest sequence, placed in the reference
+    auto target = input[0].read_id;  // the read with the longest sequence, placed in the reference
     for (const auto& read : input) {
-        predicted[read.read_id] = reference_server::ToyCaller::call(
+        const auto& called = predicted[read.read_id] = reference_server::ToyCaller::call(
                 read.samples, read.daq_offset, read.daq_scaling,
                 *reference_server::find_config("toy_flipflop_fast"), {false, false});
-        if (target.empty() ||
-            predicted[read.read_id].sequence.size() > predicted[target].sequence.size()) {
-            target = read.read_id;
-        }
+        target = called.sequence.size() > predicted[target].sequence.size() ? read.read_id : target;
     }
     const auto& sequence = predicted[target].sequence;
     ASSERT_GE(sequence.size(), 40u);
@@ -148,10 +141,10 @@ TEST_F(TamsuCliTest, BasecallWritesWhatTheServerCalledAlignedAndBarcoded)
         EXPECT_EQ(fastq[i + 1][0], expected.sequence) << header;
         EXPECT_EQ(fastq[i + 3][0], expected.qstring) << header;
     }
-    const auto summary = by_id(table_of(file("out/summary.tsv")));
+    const auto summary = rows_by_id(file("out/summary.tsv"));
     ASSERT_EQ(summary.size(), input.size() + 1);
     // The server's header for the index, then one record for each called read.
-    const auto sam = by_id(table_of(file("out/reads.sam")));
+    const auto sam = rows_by_id(file("out/reads.sam"));
     EXPECT_EQ(sam.at("@SQ"),  // the last of the two
               (std::vector<std::string>{"@SQ", "SN:chrA",
                                         "LN:" + std::to_string(sequence.size() + 15)}));
@@ -246,12 +239,11 @@ TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
         for (std::string text; std::getline(texts, text, '|');) {
             EXPECT_THAT(result.out + result.err, HasSubstr(text));
         }
-        EXPECT_EQ(std::filesystem::exists(file("out")), c.partial);
-        if (c.partial) {
-            EXPECT_TRUE(std::filesystem::exists(file("out/reads.fastq.partial")));
-            EXPECT_TRUE(std::filesystem::exists(file("out/summary.tsv.partial")));
-            EXPECT_FALSE(std::filesystem::exists(file("out/reads.fastq")));
-        }
+        const auto exists = [&](const char* name) { return std::filesystem::exists(file(name)); };
+        EXPECT_EQ(exists("out"), c.partial);
+        EXPECT_EQ(exists("out/reads.fastq.partial") && exists("out/summary.tsv.partial") &&
+                          !exists("out/reads.fastq"),
+                  c.partial);
         std::filesystem::remove_all(file("out"));
     }
     EXPECT_EQ(slow.stop(SIGTERM), 0);
