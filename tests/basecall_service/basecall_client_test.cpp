@@ -1,6 +1,7 @@
 #include "basecall_service/basecall_client.h"
 
 #include "common/diagnostics/state/concrete_state_logger.h"
+#include "common/diagnostics/state/state_formatter.h"
 #include "server/basecall_server.h"
 #include "server/toy_caller.h"
 #include "support/read_factory.h"
@@ -323,18 +324,20 @@ TEST_F(BasecallClientTest, OnlyTimeOutsAreRetriedAndOnlyUntilTheReconnectDeadlin
 
         const auto elapsed = std::chrono::steady_clock::now() - start;
         EXPECT_GE(elapsed, c.reconnect_timeout == 1s ? 1s : 0s);
-        EXPECT_LT(elapsed, 60s);
         EXPECT_EQ(engine->get_connection_state().get_error_state().code, c.error);
         EXPECT_EQ(g_callback_calls.load(), 1);
         EXPECT_EQ(g_callback_thread, "client_worker");
         std::vector<common::diagnostics::state::StateRecord> records;
         common::diagnostics::state::detail::ConcreteStateLogger logger(records);
         engine->report_state(logger);
-        ASSERT_GE(records.size(), 3u);
-        EXPECT_EQ(records[0].name, "m_client_connection_state");
-        EXPECT_EQ(boost::any_cast<std::string>(records[0].value), "error");
-        EXPECT_EQ(records[1].name, "m_accept_data");
-        EXPECT_EQ(records[2].name, "ReadBuffer");
+        EXPECT_EQ(common::diagnostics::state::IndentationFormatter()(records),
+                  "\nm_client_connection_state: error\nm_accept_data: false\nReadBuffer"
+                  "\n    m_queued_reads (awaiting pushing to server): 0"
+                  "\n    m_message_queue_in (awaiting sending to server): 0"
+                  "\n    m_submitted_reads (pushed to server not yet pulled): 0"
+                  "\n    m_reads_out (output queue of reads from server): 0"
+                  "\n    m_max_input_queue_size: 100\n    m_block_size : 50000"
+                  "\n    m_connection_id : \n");
         engine->disconnect();
         EXPECT_EQ(engine->get_connection_state().get_status(), ClientStatus::disconnected);
     }
