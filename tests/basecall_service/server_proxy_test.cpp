@@ -16,22 +16,15 @@ using tamsu_test::PeerAction;
 using tamsu_test::ScriptedPeer;
 using tamsu_test::simple_reply;
 
-template <typename Content>
-Message envelope(flatbuffers::FlatBufferBuilder& builder, flatbuffers::Offset<Content> content,
-                 tamsu_ipc::MessageContent tag)
-{
-    tamsu_ipc::MessageDataBuilder root(builder);
-    root.add_content(content.Union());
-    root.add_content_type(tag);
-    builder.Finish(root.Finish(), "0007");
-    return Message(builder);
-}
-
 Message empty_list_reply()
 {
     flatbuffers::FlatBufferBuilder builder;
     const auto list = tamsu_ipc::CreateConfigListData(builder);
-    return envelope(builder, list, tamsu_ipc::MessageContent::ConfigListData);
+    tamsu_ipc::MessageDataBuilder root(builder);
+    root.add_content(list.Union());
+    root.add_content_type(tamsu_ipc::MessageContent::ConfigListData);
+    builder.Finish(root.Finish(), "0007");
+    return Message(builder);
 }
 
 TEST(ServerProxyTest, WrongReplyTypesAreInvalidResponses)
