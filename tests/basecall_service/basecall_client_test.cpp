@@ -242,27 +242,6 @@ TEST_F(BasecallClientTest, FinishGivesUpOnASilentServer)
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
 }
 
-TEST_F(BasecallClientTest, LostReadsAreDroppedAndTheLoopGoesOn)
-{
-    set_fault([](auto& faults) { faults.lose_reads = true; });
-    const auto engine = connected_engine(address());
-    pass_reads(*engine, {1000});
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!engine->get_read_buffer()->all_reads_processed() &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-    }
-    EXPECT_TRUE(engine->get_read_buffer()->all_reads_processed());
-
-    set_fault([](auto& faults) { faults.lose_reads = false; });
-    auto kept = make_read(2, make_samples(1000, 2), 5);
-    ASSERT_EQ(engine->pass_read(kept, 5000), PassReadResult::success);
-    const auto reads = collect(*engine, 1);
-    ASSERT_EQ(reads.size(), 1u);
-    EXPECT_EQ(reads.front()->get_read_tag(), 2u);
-    EXPECT_EQ(engine->get_connection_state().get_status(), ClientStatus::connected);
-}
-
 TEST(BasecallClientReconnectTest, KilledServerIsReconnectedAndInFlightReadsResent)
 {
     tamsu_test::TempDirectory dir;

@@ -11,7 +11,6 @@
 namespace basecall_service {
 namespace {
 
-using interfaces::dataset;
 using ipc_tools::Message;
 using ipc_tools::MessageType;
 using tamsu_test::PeerAction;
@@ -153,30 +152,6 @@ TEST_F(ReadProcessingProtocolTest, EachBadReplyNamesWhatWentWrongAndKeepsTheRead
         EXPECT_EQ(error_text(), c.error);
         EXPECT_EQ(m_buffer->num_queued_reads() + m_buffer->num_submitted_reads(), 1u);
     }
-}
-
-TEST_F(ReadProcessingProtocolTest, MultiBlockReadIsReassembledInOrder)
-{
-    CalledBlock first;
-    first.num_blocks = 2;
-    first.total_events = 6;
-    first.genome = std::string(252, 'g');  // the longest name that fits
-    CalledBlock second = first;
-    second.block_index = 1;
-    second.block_events = 2;
-    second.moves = {0, 1};
-    second.sequence = "T";
-    start(Script{{called_block_reply(first), called_block_reply(second)}});
-    ASSERT_TRUE(push());
-
-    ASSERT_TRUE(pull()) << error_text();
-
-    std::list<std::unique_ptr<interfaces::ReadHolder>> reads;
-    m_buffer->get_reads_out(reads);
-    ASSERT_EQ(reads.size(), 1u);
-    EXPECT_EQ(tamsu_test::dataset_text(*reads.front(), dataset::sequence), "ACGT");
-    EXPECT_EQ(tamsu_test::dataset_values<std::uint8_t>(*reads.front(), dataset::moves),
-              (std::vector<std::uint8_t>{1, 0, 1, 1, 0, 1}));
 }
 
 TEST_F(ReadProcessingProtocolTest, MalformedCalledBlocksAreInvalidResponses)
