@@ -140,13 +140,6 @@ void expect_all_called(const ReadList& reads, const Samples& sent, const EngineO
 class BasecallClientTest : public ::testing::Test {
 protected:
     std::string address() const { return m_server.endpoint().substr(6); }
-    void set_fault(const std::function<void(reference_server::FaultSettings&)>& change)
-    {
-        auto faults = m_server.faults();
-        change(faults);
-        m_server.set_faults(faults);
-    }
-
     reference_server::BasecallServer m_server{reference_server::ServerOptions()};
 };
 
@@ -213,9 +206,11 @@ TEST_F(BasecallClientTest, ManyHostThreadsGetEveryReadBackExactlyOnce)
     EXPECT_TRUE(engine->finish_by(10));
 }
 
-TEST_F(BasecallClientTest, FinishWaitsForOutstandingReadsAndThenRefusesNewOnes)
+TEST_F(BasecallClientTest, FinishWaitsForOutstandingReadsOrGivesUpOnASilentServer)
 {
-    set_fault([](auto& faults) { faults.call_delay = 300ms; });
+    auto faults = m_server.faults();
+    faults.call_delay = 300ms;
+    m_server.set_faults(faults);
     const auto engine = connected_engine(address());
     pass_reads(*engine, {3000});
 
@@ -227,18 +222,16 @@ TEST_F(BasecallClientTest, FinishWaitsForOutstandingReadsAndThenRefusesNewOnes)
     auto late = make_read(2, make_samples(3000, 2), 5);
     EXPECT_EQ(engine->pass_read(late, 100), PassReadResult::not_accepting_reads);
     EXPECT_EQ(engine->get_connection_state().get_status(), ClientStatus::disconnected);
-}
 
-TEST_F(BasecallClientTest, FinishGivesUpOnASilentServer)
-{
     EngineOptions options;
     options.request_timeout = 200;
-    const auto engine = connected_engine(address(), options);
-    set_fault([](auto& faults) { faults.silent = true; });
-    pass_reads(*engine, {3000});
+    const auto abandoned = connected_engine(address(), options);
+    faults.silent = true;
+    m_server.set_faults(faults);
+    pass_reads(*abandoned, {3000});
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(engine->finish_by(1));
+    EXPECT_FALSE(abandoned->finish_by(1));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
 }
 

@@ -24,10 +24,8 @@ struct CalledBlock {
     std::uint32_t block_index = 0;
     std::uint32_t num_blocks = 1;
     std::uint32_t total_events = 4;
-    std::uint32_t block_events = 4;
     std::uint32_t model_stride = 5;
     std::vector<std::uint8_t> moves{1, 0, 1, 1};
-    std::string sequence = "ACG";
     bool with_sequence = true;
     bool with_alignments = true;
     std::string genome = "chr1";
@@ -43,10 +41,10 @@ PeerAction called_block_reply(const CalledBlock& spec)
     const auto trace =
             tamsu_ipc::CreateFlipflopTraceData(builder, builder.CreateVector(spec.moves));
     const auto called = tamsu_ipc::CreateCalledBlockDataDirect(
-            builder, spec.total_events, spec.block_events, 3, 0, 1.f, 12.f, 0.1f, 0.8f, 0.1f, 400.f,
-            20.f, 1, spec.model_stride, 2, spec.with_sequence ? spec.sequence.c_str() : nullptr,
-            "+++", "toy", 0, tamsu_ipc::TraceResults::FlipflopTraceData, trace.Union(), 0, nullptr,
-            0, spec.with_alignments ? &alignments : nullptr);
+            builder, spec.total_events, 4, 3, 0, 1.f, 12.f, 0.1f, 0.8f, 0.1f, 400.f, 20.f, 1,
+            spec.model_stride, 2, spec.with_sequence ? "ACG" : nullptr, "+++", "toy", 0,
+            tamsu_ipc::TraceResults::FlipflopTraceData, trace.Union(), 0, nullptr, 0,
+            spec.with_alignments ? &alignments : nullptr);
     tamsu_ipc::ReadBlockDataBuilder block(builder);
     block.add_type(spec.block_index == 0 ? tamsu_ipc::ReadBlockType::RETURN_FIRST_CALLED_BLOCK
                                          : tamsu_ipc::ReadBlockType::RETURN_NEXT_CALLED_BLOCK);
