@@ -17,6 +17,7 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 
 namespace basecall_service {
 namespace {
@@ -80,11 +81,6 @@ ReadList collect(BasecallClient& engine, std::size_t count)
     return reads;
 }
 
-unsigned long ulong_value(const ReadHolder& read, const std::string& key)
-{
-    return read.get_metadata().get_value<unsigned long>(key);
-}
-
 // The engine's result must be exactly what the toy caller computes from the samples.
 void expect_called_as_predicted(const ReadHolder& read, const std::vector<std::int16_t>& samples,
                                 const std::string& config, reference_server::CallFlags flags)
@@ -107,15 +103,16 @@ void expect_called_as_predicted(const ReadHolder& read, const std::vector<std::i
     EXPECT_EQ(dataset_values<float>(read, dataset::state_data), expected.state_data);
 
     const auto& metadata = read.get_metadata();
+    const auto count = [&](const char* key) { return metadata.get_value<unsigned long>(key); };
     const unsigned long duration = samples.size();
     EXPECT_EQ(metadata.get_value<std::string>("basecall_type"), expected.basecall_type);
-    EXPECT_EQ(ulong_value(read, "model_stride"), definition.model_stride);
-    EXPECT_EQ(ulong_value(read, "num_events"), duration / definition.model_stride);
-    EXPECT_EQ(ulong_value(read, "trimmed_samples"), expected.trimmed_samples);
-    EXPECT_EQ(ulong_value(read, "trimmed_duration"), duration - expected.trimmed_samples);
-    EXPECT_EQ(ulong_value(read, "sequence_length"), expected.sequence.size());
-    EXPECT_EQ(ulong_value(read, "rle_count"), expected.runs.size());
-    EXPECT_EQ(ulong_value(read, "state_size"), definition.state_size);
+    EXPECT_EQ(count("model_stride"), definition.model_stride);
+    EXPECT_EQ(count("num_events"), duration / definition.model_stride);
+    EXPECT_EQ(count("trimmed_samples"), expected.trimmed_samples);
+    EXPECT_EQ(count("trimmed_duration"), duration - expected.trimmed_samples);
+    EXPECT_EQ(count("sequence_length"), expected.sequence.size());
+    EXPECT_EQ(count("rle_count"), expected.runs.size());
+    EXPECT_EQ(count("state_size"), definition.state_size);
     EXPECT_FLOAT_EQ(metadata.get_value<float>("mean_qscore"), expected.mean_qscore);
     EXPECT_FLOAT_EQ(metadata.get_value<float>("median"), expected.median);
     EXPECT_FLOAT_EQ(metadata.get_value<float>("pt_median"), expected.pt_median);
@@ -272,31 +269,28 @@ TEST_F(BasecallClientTest, OnlyTimeOutsAreRetriedAndOnlyUntilTheReconnectDeadlin
 {
     tamsu_test::TempDirectory dir;
     const auto absent = "ipc://" + dir.file("nobody.sock");
-    struct Case {
-        std::string address;
-        const char* config;
-        std::chrono::seconds reconnect_timeout;
-        ConnectionError error;
-    };
-    const std::vector<Case> cases{
-            {absent, "toy_flipflop_fast", 0s, ConnectionError::timed_out},
-            {absent, "toy_flipflop_fast", 1s, ConnectionError::timed_out},
-            {address(), "no_such_config", 300s, ConnectionError::basecall_config_unavailable}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.config + std::to_string(c.reconnect_timeout.count()));
+    // An absent server times out; a refused configuration is final.
+    const std::vector<std::tuple<std::string, const char*, std::chrono::seconds>> cases{
+            {absent, "toy_flipflop_fast", 0s},
+            {absent, "toy_flipflop_fast", 1s},
+            {address(), "no_such_config", 300s}};
+    for (const auto& [where, config, reconnect_timeout] : cases) {
+        SCOPED_TRACE(config + std::to_string(reconnect_timeout.count()));
         EngineOptions options;
-        options.config = c.config;
+        options.config = config;
         options.request_timeout = 50;
-        options.reconnect_timeout = c.reconnect_timeout;
+        options.reconnect_timeout = reconnect_timeout;
         options.callback = record_callback;
         g_callback_calls = 0;
 
         const auto start = std::chrono::steady_clock::now();
-        const auto engine = connected_engine(c.address, options);
+        const auto engine = connected_engine(where, options);
 
         const auto elapsed = std::chrono::steady_clock::now() - start;
-        EXPECT_GE(elapsed, c.reconnect_timeout == 1s ? 1s : 0s);
-        EXPECT_EQ(engine->get_connection_state().get_error_state().code, c.error);
+        EXPECT_GE(elapsed, reconnect_timeout == 1s ? 1s : 0s);
+        EXPECT_EQ(engine->get_connection_state().get_error_state().code,
+                  where == absent ? ConnectionError::timed_out
+                                  : ConnectionError::basecall_config_unavailable);
         EXPECT_EQ(g_callback_calls.load(), 1);
         EXPECT_EQ(g_callback_thread, "client_worker");
         std::vector<common::diagnostics::state::StateRecord> records;
