@@ -1,6 +1,7 @@
 #include "basecall_service/basecall_client.h"
 
 #include "common/diagnostics/state/concrete_state_logger.h"
+#include "common/diagnostics/state/state_formatter.h"
 #include "server/basecall_server.h"
 #include "server/toy_caller.h"
 #include "support/read_factory.h"
@@ -16,6 +17,7 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 
 namespace basecall_service {
 namespace {
@@ -79,11 +81,6 @@ ReadList collect(BasecallClient& engine, std::size_t count)
     return reads;
 }
 
-unsigned long ulong_value(const ReadHolder& read, const std::string& key)
-{
-    return read.get_metadata().get_value<unsigned long>(key);
-}
-
 // The engine's result must be exactly what the toy caller computes from the samples.
 void expect_called_as_predicted(const ReadHolder& read, const std::vector<std::int16_t>& samples,
                                 const std::string& config, reference_server::CallFlags flags)
@@ -106,15 +103,16 @@ void expect_called_as_predicted(const ReadHolder& read, const std::vector<std::i
     EXPECT_EQ(dataset_values<float>(read, dataset::state_data), expected.state_data);
 
     const auto& metadata = read.get_metadata();
+    const auto count = [&](const char* key) { return metadata.get_value<unsigned long>(key); };
     const unsigned long duration = samples.size();
     EXPECT_EQ(metadata.get_value<std::string>("basecall_type"), expected.basecall_type);
-    EXPECT_EQ(ulong_value(read, "model_stride"), definition.model_stride);
-    EXPECT_EQ(ulong_value(read, "num_events"), duration / definition.model_stride);
-    EXPECT_EQ(ulong_value(read, "trimmed_samples"), expected.trimmed_samples);
-    EXPECT_EQ(ulong_value(read, "trimmed_duration"), duration - expected.trimmed_samples);
-    EXPECT_EQ(ulong_value(read, "sequence_length"), expected.sequence.size());
-    EXPECT_EQ(ulong_value(read, "rle_count"), expected.runs.size());
-    EXPECT_EQ(ulong_value(read, "state_size"), definition.state_size);
+    EXPECT_EQ(count("model_stride"), definition.model_stride);
+    EXPECT_EQ(count("num_events"), duration / definition.model_stride);
+    EXPECT_EQ(count("trimmed_samples"), expected.trimmed_samples);
+    EXPECT_EQ(count("trimmed_duration"), duration - expected.trimmed_samples);
+    EXPECT_EQ(count("sequence_length"), expected.sequence.size());
+    EXPECT_EQ(count("rle_count"), expected.runs.size());
+    EXPECT_EQ(count("state_size"), definition.state_size);
     EXPECT_FLOAT_EQ(metadata.get_value<float>("mean_qscore"), expected.mean_qscore);
     EXPECT_FLOAT_EQ(metadata.get_value<float>("median"), expected.median);
     EXPECT_FLOAT_EQ(metadata.get_value<float>("pt_median"), expected.pt_median);
@@ -139,13 +137,6 @@ void expect_all_called(const ReadList& reads, const Samples& sent, const EngineO
 class BasecallClientTest : public ::testing::Test {
 protected:
     std::string address() const { return m_server.endpoint().substr(6); }
-    void set_fault(const std::function<void(reference_server::FaultSettings&)>& change)
-    {
-        auto faults = m_server.faults();
-        change(faults);
-        m_server.set_faults(faults);
-    }
-
     reference_server::BasecallServer m_server{reference_server::ServerOptions()};
 };
 
@@ -169,7 +160,6 @@ TEST_F(BasecallClientTest, ReadsOfOneAndManyBlocksComeBackAsCalledInEveryConfigu
         options.block_size = c.block_size;
         options.flags = c.flags;
         const auto engine = connected_engine(address(), options);
-        ASSERT_EQ(engine->get_connection_state().get_status(), ClientStatus::connected);
         EXPECT_EQ(engine->get_basecalling_config().model_stride,
                   reference_server::find_config(c.config)->model_stride);
         const auto sent = pass_reads(*engine, c.lengths);
@@ -212,9 +202,11 @@ TEST_F(BasecallClientTest, ManyHostThreadsGetEveryReadBackExactlyOnce)
     EXPECT_TRUE(engine->finish_by(10));
 }
 
-TEST_F(BasecallClientTest, FinishWaitsForOutstandingReadsAndThenRefusesNewOnes)
+TEST_F(BasecallClientTest, FinishWaitsForOutstandingReadsOrGivesUpOnASilentServer)
 {
-    set_fault([](auto& faults) { faults.call_delay = 300ms; });
+    auto faults = m_server.faults();
+    faults.call_delay = 300ms;
+    m_server.set_faults(faults);
     const auto engine = connected_engine(address());
     pass_reads(*engine, {3000});
 
@@ -226,40 +218,17 @@ TEST_F(BasecallClientTest, FinishWaitsForOutstandingReadsAndThenRefusesNewOnes)
     auto late = make_read(2, make_samples(3000, 2), 5);
     EXPECT_EQ(engine->pass_read(late, 100), PassReadResult::not_accepting_reads);
     EXPECT_EQ(engine->get_connection_state().get_status(), ClientStatus::disconnected);
-}
 
-TEST_F(BasecallClientTest, FinishGivesUpOnASilentServer)
-{
     EngineOptions options;
     options.request_timeout = 200;
-    const auto engine = connected_engine(address(), options);
-    set_fault([](auto& faults) { faults.silent = true; });
-    pass_reads(*engine, {3000});
+    const auto abandoned = connected_engine(address(), options);
+    faults.silent = true;
+    m_server.set_faults(faults);
+    pass_reads(*abandoned, {3000});
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(engine->finish_by(1));
+    EXPECT_FALSE(abandoned->finish_by(1));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
-}
-
-TEST_F(BasecallClientTest, LostReadsAreDroppedAndTheLoopGoesOn)
-{
-    set_fault([](auto& faults) { faults.lose_reads = true; });
-    const auto engine = connected_engine(address());
-    pass_reads(*engine, {1000});
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!engine->get_read_buffer()->all_reads_processed() &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-    }
-    EXPECT_TRUE(engine->get_read_buffer()->all_reads_processed());
-
-    set_fault([](auto& faults) { faults.lose_reads = false; });
-    auto kept = make_read(2, make_samples(1000, 2), 5);
-    ASSERT_EQ(engine->pass_read(kept, 5000), PassReadResult::success);
-    const auto reads = collect(*engine, 1);
-    ASSERT_EQ(reads.size(), 1u);
-    EXPECT_EQ(reads.front()->get_read_tag(), 2u);
-    EXPECT_EQ(engine->get_connection_state().get_status(), ClientStatus::connected);
 }
 
 TEST(BasecallClientReconnectTest, KilledServerIsReconnectedAndInFlightReadsResent)
@@ -299,42 +268,41 @@ TEST_F(BasecallClientTest, OnlyTimeOutsAreRetriedAndOnlyUntilTheReconnectDeadlin
 {
     tamsu_test::TempDirectory dir;
     const auto absent = "ipc://" + dir.file("nobody.sock");
-    struct Case {
-        std::string address;
-        const char* config;
-        std::chrono::seconds reconnect_timeout;
-        ConnectionError error;
-    };
-    const std::vector<Case> cases{
-            {absent, "toy_flipflop_fast", 0s, ConnectionError::timed_out},
-            {absent, "toy_flipflop_fast", 1s, ConnectionError::timed_out},
-            {address(), "no_such_config", 300s, ConnectionError::basecall_config_unavailable}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.config + std::to_string(c.reconnect_timeout.count()));
+    // An absent server times out; a refused configuration is final.
+    const std::vector<std::tuple<std::string, const char*, std::chrono::seconds>> cases{
+            {absent, "toy_flipflop_fast", 0s},
+            {absent, "toy_flipflop_fast", 1s},
+            {address(), "no_such_config", 300s}};
+    for (const auto& [where, config, reconnect_timeout] : cases) {
+        SCOPED_TRACE(config + std::to_string(reconnect_timeout.count()));
         EngineOptions options;
-        options.config = c.config;
+        options.config = config;
         options.request_timeout = 50;
-        options.reconnect_timeout = c.reconnect_timeout;
+        options.reconnect_timeout = reconnect_timeout;
         options.callback = record_callback;
         g_callback_calls = 0;
 
         const auto start = std::chrono::steady_clock::now();
-        const auto engine = connected_engine(c.address, options);
+        const auto engine = connected_engine(where, options);
 
         const auto elapsed = std::chrono::steady_clock::now() - start;
-        EXPECT_GE(elapsed, c.reconnect_timeout == 1s ? 1s : 0s);
-        EXPECT_LT(elapsed, 60s);
-        EXPECT_EQ(engine->get_connection_state().get_error_state().code, c.error);
+        EXPECT_GE(elapsed, reconnect_timeout == 1s ? 1s : 0s);
+        EXPECT_EQ(engine->get_connection_state().get_error_state().code,
+                  where == absent ? ConnectionError::timed_out
+                                  : ConnectionError::basecall_config_unavailable);
         EXPECT_EQ(g_callback_calls.load(), 1);
         EXPECT_EQ(g_callback_thread, "client_worker");
         std::vector<common::diagnostics::state::StateRecord> records;
         common::diagnostics::state::detail::ConcreteStateLogger logger(records);
         engine->report_state(logger);
-        ASSERT_GE(records.size(), 3u);
-        EXPECT_EQ(records[0].name, "m_client_connection_state");
-        EXPECT_EQ(boost::any_cast<std::string>(records[0].value), "error");
-        EXPECT_EQ(records[1].name, "m_accept_data");
-        EXPECT_EQ(records[2].name, "ReadBuffer");
+        EXPECT_EQ(common::diagnostics::state::IndentationFormatter()(records),
+                  "\nm_client_connection_state: error\nm_accept_data: false\nReadBuffer"
+                  "\n    m_queued_reads (awaiting pushing to server): 0"
+                  "\n    m_message_queue_in (awaiting sending to server): 0"
+                  "\n    m_submitted_reads (pushed to server not yet pulled): 0"
+                  "\n    m_reads_out (output queue of reads from server): 0"
+                  "\n    m_max_input_queue_size: 100\n    m_block_size : 50000"
+                  "\n    m_connection_id : \n");
         engine->disconnect();
         EXPECT_EQ(engine->get_connection_state().get_status(), ClientStatus::disconnected);
     }

@@ -1,13 +1,9 @@
 #include "basecall_service/connection_protocol.h"
 
-#include "support/log_capture.h"
 #include "support/scripted_peer.h"
-#include "support/temp_directory.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <map>
 
 namespace basecall_service {
@@ -21,8 +17,7 @@ using tamsu_test::ScriptedPeer;
 using tamsu_test::simple_reply;
 using Overrides = std::map<MessageType, PeerAction>;
 
-PeerAction config_list(const char* model_type = "flipflop", const std::string& index = "",
-                       bool empty = false)
+PeerAction config_list(const char* model_type = "flipflop", bool empty = false)
 {
     flatbuffers::FlatBufferBuilder builder;
     std::vector<flatbuffers::Offset<tamsu_ipc::ConfigDetailsData>> configs{
@@ -30,11 +25,8 @@ PeerAction config_list(const char* model_type = "flipflop", const std::string& i
                                                      "x"),
             tamsu_ipc::CreateConfigDetailsDataDirect(builder, 0.5f, 0.f, 1.5f, 2.5f, 5, 0, "cfg",
                                                      model_type)};
-    std::vector<flatbuffers::Offset<tamsu_ipc::AlignmentIndexData>> indices{
-            tamsu_ipc::CreateAlignmentIndexDataDirect(builder, "/elsewhere.fa", "wrong"),
-            tamsu_ipc::CreateAlignmentIndexDataDirect(builder, index.c_str(), "@SQ\tSN:r\tLN:4\n")};
     const auto list = empty ? tamsu_ipc::CreateConfigListData(builder)
-                            : tamsu_ipc::CreateConfigListDataDirect(builder, &configs, &indices);
+                            : tamsu_ipc::CreateConfigListDataDirect(builder, &configs);
     tamsu_ipc::MessageDataBuilder root(builder);
     root.add_content(list.Union());
     root.add_content_type(tamsu_ipc::MessageContent::ConfigListData);
@@ -56,73 +48,28 @@ protected:
         m_info.m_client_name = "tester";
     }
 
-    // Handshakes with a well-behaved peer, except for the replies in `overrides`.
+    // Handshakes with a peer that accepts every load and lists "cfg", except for the replies in
+    // `overrides`; no test here gets as far as a connection.
     RequestBrokerAdapter* establish(Overrides overrides = {}, std::uint32_t file_load_timeout = 5,
                                     unsigned int request_timeout = 2000)
     {
-        m_peer = std::make_unique<ScriptedPeer>(
-                [overrides, index = m_index](const ReceivedRequest& request) {
-                    const auto found = overrides.find(request.type);
-                    if (found != overrides.end()) {
-                        return found->second;
-                    }
-                    switch (request.type) {
-                    case MessageType::GET_CONFIGS:
-                    case MessageType::GET_INDICES:
-                        return config_list("flipflop", index);
-                    case MessageType::CONNECT:
-                        return reply(MessageType::CONNECTED, "conn-7");
-                    case MessageType::DISCONNECT:
-                        return reply(MessageType::DISCONNECTED);
-                    default:
-                        return reply(MessageType::SUCCESS);
-                    }
-                });
+        m_peer = std::make_unique<ScriptedPeer>([overrides](const ReceivedRequest& request) {
+            const auto found = overrides.find(request.type);
+            if (found != overrides.end()) {
+                return found->second;
+            }
+            return request.type == MessageType::GET_CONFIGS ? config_list()
+                                                            : reply(MessageType::SUCCESS);
+        });
         m_protocol.set_connection_params(m_peer->address(), request_timeout);
         return m_protocol.establish_server_connection(m_info, file_load_timeout);
     }
 
-    std::vector<MessageType> request_types() const
-    {
-        std::vector<MessageType> types;
-        for (const auto& request : m_peer->requests()) {
-            types.push_back(request.type);
-        }
-        return types;
-    }
-
     std::unique_ptr<ScriptedPeer> m_peer;
-    std::string m_index;
     ClientConnectionState m_state;
     ConnectionProtocol m_protocol;
     ipc_tools::ConnectionInfo m_info;
 };
-
-TEST_F(ConnectionProtocolTest, HandshakeLoadsIndexAndBedAndSendsCanonicalPaths)
-{
-    tamsu_test::TempDirectory dir;
-    const auto root = std::filesystem::canonical(dir.path()).string();
-    std::ofstream(root + "/ref.fa") << ">r\nACGT\n";
-    std::ofstream(root + "/ref.bed") << "r\t0\t4\n";
-    m_index = m_info.m_alignment_index = root + "/ref.fa";
-    m_info.m_bed_file = root + "/ref.bed";
-    m_info.m_priority = 1;
-
-    ASSERT_NE(establish(), nullptr) << to_string(m_protocol.error_state());
-
-    using T = MessageType;
-    EXPECT_EQ(request_types(), (std::vector<T>{T::LOAD_CONFIG, T::GET_CONFIGS, T::LOAD_INDEX,
-                                               T::GET_INDICES, T::LOAD_BED, T::CONNECT}));
-    const auto requests = m_peer->requests();
-    EXPECT_EQ(requests[0].text, "cfg");
-    EXPECT_EQ(requests[2].text, m_index);
-    EXPECT_EQ(requests[4].text, m_info.m_bed_file);
-    EXPECT_EQ(requests[5].value, 1u);
-    EXPECT_EQ(requests[5].text, "cfg:>timeout_interval=0>client_name=tester>alignment_type=:::" +
-                                        m_index + ";" + m_info.m_bed_file);
-    EXPECT_EQ(m_protocol.get_alignment_file_header(), "@SQ\tSN:r\tLN:4\n");
-    EXPECT_EQ(m_protocol.get_connection_id(), "conn-7");
-}
 
 TEST_F(ConnectionProtocolTest, EndlessLoadingTimesOutAfterPollingEveryHalfSecond)
 {
@@ -150,30 +97,24 @@ TEST_F(ConnectionProtocolTest, EachRefusalOrBadReplyNamesWhatWentWrong)
         T request;
         PeerAction reply;
         std::string error;
-        ClientStatus status = ClientStatus::connecting;
         unsigned int request_timeout = 2000;
     };
     const std::vector<Case> cases{
             {T::LOAD_CONFIG, reply(T::REQUEST_FAILED, "no such config"),
-             "[basecall_config_unavailable] no such config", ClientStatus::loading_config},
+             "[basecall_config_unavailable] no such config"},
             {T::LOAD_CONFIG, reply(T::NOT_READY),
              "[invalid_response] Error. Load request 'LOAD_CONFIG' received an invalid reply "
-             "type: NOT_READY",
-             ClientStatus::loading_config},
+             "type: NOT_READY"},
             {T::LOAD_CONFIG, PeerAction::silence(),
-             "[timed_out] Timeout waiting for reply to request: LOAD_CONFIG",
-             ClientStatus::loading_config, 30},
-            {T::GET_CONFIGS, config_list("flipflop", "", true),
+             "[timed_out] Timeout waiting for reply to request: LOAD_CONFIG", 30},
+            {T::GET_CONFIGS, config_list("flipflop", true),
              "[invalid_response] Could not get details from server (reply carries no configuration "
-             "list).",
-             ClientStatus::loading_config},
+             "list)."},
             {T::GET_CONFIGS, config_list(nullptr),
              "[invalid_response] Could not get details from server (configuration cfg has no "
-             "model_type).",
-             ClientStatus::loading_config},
+             "model_type)."},
             {T::GET_CONFIGS, reply(T::SUCCESS),
-             "[invalid_response] Could not get details from server (invalid reply type). SUCCESS",
-             ClientStatus::loading_config},
+             "[invalid_response] Could not get details from server (invalid reply type). SUCCESS"},
             {T::CONNECT, reply(T::INVALID_CONFIG),
              "[basecall_config_unavailable] " + refused + "unsupported basecall config \"cfg\")."},
             {T::CONNECT, reply(T::INVALID_BARCODE_KIT),
@@ -197,7 +138,8 @@ TEST_F(ConnectionProtocolTest, EachRefusalOrBadReplyNamesWhatWentWrong)
         EXPECT_EQ(establish({{c.request, c.reply}}, 5, c.request_timeout), nullptr);
 
         EXPECT_EQ(to_string(m_protocol.error_state()), c.error);
-        EXPECT_EQ(m_state.get_status(), c.status);
+        EXPECT_EQ(m_state.get_status(), c.request == T::CONNECT ? ClientStatus::connecting
+                                                                : ClientStatus::loading_config);
     }
     m_info.m_config_name = "absent";
     EXPECT_EQ(establish(), nullptr);

@@ -11,7 +11,6 @@
 namespace basecall_service {
 namespace {
 
-using interfaces::dataset;
 using ipc_tools::Message;
 using ipc_tools::MessageType;
 using tamsu_test::PeerAction;
@@ -25,10 +24,8 @@ struct CalledBlock {
     std::uint32_t block_index = 0;
     std::uint32_t num_blocks = 1;
     std::uint32_t total_events = 4;
-    std::uint32_t block_events = 4;
     std::uint32_t model_stride = 5;
     std::vector<std::uint8_t> moves{1, 0, 1, 1};
-    std::string sequence = "ACG";
     bool with_sequence = true;
     bool with_alignments = true;
     std::string genome = "chr1";
@@ -44,10 +41,10 @@ PeerAction called_block_reply(const CalledBlock& spec)
     const auto trace =
             tamsu_ipc::CreateFlipflopTraceData(builder, builder.CreateVector(spec.moves));
     const auto called = tamsu_ipc::CreateCalledBlockDataDirect(
-            builder, spec.total_events, spec.block_events, 3, 0, 1.f, 12.f, 0.1f, 0.8f, 0.1f, 400.f,
-            20.f, 1, spec.model_stride, 2, spec.with_sequence ? spec.sequence.c_str() : nullptr,
-            "+++", "toy", 0, tamsu_ipc::TraceResults::FlipflopTraceData, trace.Union(), 0, nullptr,
-            0, spec.with_alignments ? &alignments : nullptr);
+            builder, spec.total_events, 4, 3, 0, 1.f, 12.f, 0.1f, 0.8f, 0.1f, 400.f, 20.f, 1,
+            spec.model_stride, 2, spec.with_sequence ? "ACG" : nullptr, "+++", "toy", 0,
+            tamsu_ipc::TraceResults::FlipflopTraceData, trace.Union(), 0, nullptr, 0,
+            spec.with_alignments ? &alignments : nullptr);
     tamsu_ipc::ReadBlockDataBuilder block(builder);
     block.add_type(spec.block_index == 0 ? tamsu_ipc::ReadBlockType::RETURN_FIRST_CALLED_BLOCK
                                          : tamsu_ipc::ReadBlockType::RETURN_NEXT_CALLED_BLOCK);
@@ -70,17 +67,10 @@ PeerAction reply(MessageType type, std::uint32_t value = 0)
 
 // What the peer answers: raw blocks get `first` and `next`, pull requests `pulls` in turn.
 struct Script {
-    Script(std::vector<PeerAction> pulls = {}, MessageType first = MessageType::RAW_BLOCK_ACCEPTED,
-           MessageType next = MessageType::RAW_BLOCK_ACCEPTED, unsigned long block_size = 50000)
-            : pulls(std::move(pulls))
-            , first(first)
-            , next(next)
-            , block_size(block_size)
-    {
-    }
     std::vector<PeerAction> pulls;
-    MessageType first, next;
-    unsigned long block_size;
+    MessageType first = MessageType::RAW_BLOCK_ACCEPTED;
+    MessageType next = MessageType::RAW_BLOCK_ACCEPTED;
+    unsigned long block_size = 50000;
 };
 
 // A buffer holding one queued read of 1000 samples, an adapter on a scripted peer, and a
@@ -125,19 +115,6 @@ protected:
     std::unique_ptr<ReadProcessingProtocol> m_protocol;
 };
 
-TEST_F(ReadProcessingProtocolTest, NotReadyForTheFirstBlockKeepsTheReadQueued)
-{
-    start(Script({}, MessageType::NOT_READY));
-
-    EXPECT_TRUE(push());
-    EXPECT_TRUE(push());
-
-    EXPECT_EQ(m_buffer->num_queued_reads(), 1u);
-    EXPECT_EQ(m_buffer->num_submitted_reads(), 0u);
-    ASSERT_EQ(m_peer->requests().size(), 2u);
-    EXPECT_EQ(m_peer->requests()[1].bytes, m_peer->requests()[0].bytes);
-}
-
 TEST_F(ReadProcessingProtocolTest, EachBadReplyNamesWhatWentWrongAndKeepsTheRead)
 {
     using T = MessageType;
@@ -150,17 +127,17 @@ TEST_F(ReadProcessingProtocolTest, EachBadReplyNamesWhatWentWrongAndKeepsTheRead
         std::string error;
     };
     const std::vector<Case> cases{
-            {Script({}, T::RAW_BLOCK_ACCEPTED, T::NOT_READY, 100),
+            {Script{{}, T::RAW_BLOCK_ACCEPTED, T::NOT_READY, 100},
              "[bad_reply] Server accepted first block of read, but then rejected subsequent "
              "block for read: 1"},
-            {Script({}, T::SUCCESS),
+            {Script{{}, T::SUCCESS},
              "[invalid_response] Failed to push to server, invalid reply: SUCCESS from basecall "
              "server when passing raw read data for read: 1. Connection id: conn"},
-            {Script({reply(T::RAW_BLOCK_ACCEPTED)}),
+            {Script{{reply(T::RAW_BLOCK_ACCEPTED)}},
              "[invalid_response] Failed to pull from server, invalid reply: RAW_BLOCK_ACCEPTED"},
-            {Script({called_block_reply(stranger)}),
+            {Script{{called_block_reply(stranger)}},
              "[bad_reply] Returned read does not belong to this client: 99"},
-            {Script({called_block_reply(long_genome)}),
+            {Script{{called_block_reply(long_genome)}},
              "[bad_reply] Alignment genome name " + long_genome.genome +
                      " exceeds maximum allowed size of 253"},
     };
@@ -173,37 +150,6 @@ TEST_F(ReadProcessingProtocolTest, EachBadReplyNamesWhatWentWrongAndKeepsTheRead
         EXPECT_EQ(error_text(), c.error);
         EXPECT_EQ(m_buffer->num_queued_reads() + m_buffer->num_submitted_reads(), 1u);
     }
-}
-
-TEST_F(ReadProcessingProtocolTest, MultiBlockReadIsReassembledInOrder)
-{
-    CalledBlock first;
-    first.num_blocks = 2;
-    first.total_events = 6;
-    first.genome = std::string(252, 'g');  // the longest name that fits
-    CalledBlock second = first;
-    second.block_index = 1;
-    second.block_events = 2;
-    second.moves = {0, 1};
-    second.sequence = "T";
-    start(Script({called_block_reply(first), called_block_reply(second)}));
-    ASSERT_TRUE(push());
-
-    ASSERT_TRUE(pull()) << error_text();
-
-    const auto requests = m_peer->requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[1].type, MessageType::GET_FIRST_CALLED_BLOCK);
-    EXPECT_EQ(requests[1].value, 0u);
-    EXPECT_EQ(requests[1].connection_id, "conn");
-    EXPECT_EQ(requests[2].type, MessageType::GET_NEXT_CALLED_BLOCK);
-    EXPECT_EQ(requests[2].value, 1u);
-    std::list<std::unique_ptr<interfaces::ReadHolder>> reads;
-    m_buffer->get_reads_out(reads);
-    ASSERT_EQ(reads.size(), 1u);
-    EXPECT_EQ(tamsu_test::dataset_text(*reads.front(), dataset::sequence), "ACGT");
-    EXPECT_EQ(tamsu_test::dataset_values<std::uint8_t>(*reads.front(), dataset::moves),
-              (std::vector<std::uint8_t>{1, 0, 1, 1, 0, 1}));
 }
 
 TEST_F(ReadProcessingProtocolTest, MalformedCalledBlocksAreInvalidResponses)
@@ -219,7 +165,7 @@ TEST_F(ReadProcessingProtocolTest, MalformedCalledBlocksAreInvalidResponses)
         CalledBlock stray = spec;
         stray.tag = 2;
         stray.block_index = 1;
-        start(Script({called_block_reply(spec), called_block_reply(stray)}));
+        start(Script{{called_block_reply(spec), called_block_reply(stray)}});
         ASSERT_TRUE(push());
 
         EXPECT_FALSE(pull());
@@ -232,7 +178,7 @@ TEST_F(ReadProcessingProtocolTest, MalformedCalledBlocksAreInvalidResponses)
 
 TEST_F(ReadProcessingProtocolTest, LostReadsAreDroppedWithAWarning)
 {
-    start(Script({reply(MessageType::NONE_PENDING, 0), reply(MessageType::NONE_PENDING, 1)}));
+    start(Script{{reply(MessageType::NONE_PENDING, 0), reply(MessageType::NONE_PENDING, 1)}});
     ASSERT_TRUE(push());
     tamsu_test::LogCapture capture;
 
