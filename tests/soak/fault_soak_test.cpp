@@ -16,11 +16,8 @@
 #include <boost/log/expressions.hpp>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <zmq.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -30,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,6 +35,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -99,226 +98,106 @@ std::uint64_t tag_of(const std::string& read_id)
     return std::strtoull(read_id.c_str() + k_read_id_prefix.size(), nullptr, 10);
 }
 
-class SocketHandle {
-public:
-    SocketHandle()
-            : m_fd(socket(AF_INET, SOCK_STREAM, 0))
-    {
-    }
-    ~SocketHandle()
-    {
-        if (m_fd >= 0) {
-            close(m_fd);
-        }
-    }
-    SocketHandle(const SocketHandle&) = delete;
-    SocketHandle& operator=(const SocketHandle&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-bool can_bind(int port)
-{
-    SocketHandle handle;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    return handle.get() >= 0 &&
-           bind(handle.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-}
-
 // A free loopback port for the server to bind again after every restart. It lies below the
 // usual ephemeral range, so that no outgoing connection (least of all the client's own
 // reconnection attempts while the server is down) can be holding it at that moment.
 int free_loopback_port()
 {
     std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> ports(20000, 32000);
+    zmq::context_t context;
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const auto port = ports(random);
-        if (can_bind(port)) {
+        const auto port = std::uniform_int_distribution<int>(20000, 32000)(random);
+        zmq::socket_t probe(context, zmq::socket_type::rep);
+        probe.set(zmq::sockopt::linger, 0);
+        try {
+            probe.bind("tcp://127.0.0.1:" + std::to_string(port));
             return port;
+        } catch (const zmq::error_t&) {
         }
     }
     return -1;
 }
 
-std::size_t entries_in(const char* directory)
+// Threads and descriptors of this process.
+std::pair<std::size_t, std::size_t> resources()
 {
-    std::error_code ignored;
-    const std::filesystem::directory_iterator entries(directory, ignored);
-    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
-}
-
-struct ProcessResources {
-    std::size_t threads = entries_in("/proc/self/task");
-    std::size_t descriptors = entries_in("/proc/self/fd");
-
-    bool operator==(const ProcessResources& other) const
-    {
-        return threads == other.threads && descriptors == other.descriptors;
-    }
-};
-
-ProcessResources wait_for_resources(const ProcessResources& expected)
-{
-    const auto give_up = Clock::now() + 60s;
-    ProcessResources now;
-    while (!(now == expected) && Clock::now() < give_up) {
-        std::this_thread::sleep_for(50ms);
-        now = ProcessResources();
-    }
-    return now;
+    const auto entries_in = [](const char* directory) {
+        const std::filesystem::directory_iterator entries(directory);
+        return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+    };
+    return {entries_in("/proc/self/task"), entries_in("/proc/self/fd")};
 }
 
 // The reference server on one fixed loopback endpoint, restarted with other flags at will. Every
 // run writes its own lost reads file.
-class SoakServer {
-public:
+struct SoakServer {
     explicit SoakServer(const tamsu_test::TempDirectory& directory)
-            : m_directory(directory)
-            , m_address("127.0.0.1:" + std::to_string(free_loopback_port()))
+            : directory(directory)
+            , address("127.0.0.1:" + std::to_string(free_loopback_port()))
     {
     }
-
-    const std::string& address() const { return m_address; }
-    const std::vector<std::string>& lost_reads_files() const { return m_lost_reads_files; }
-    int kills() const { return m_kills; }
 
     // Kills the running server, if any, and starts one with `flags`; false when it never
     // listened (another process may hold the port for a moment, so it tries for a while).
     bool restart(const std::vector<std::string>& flags)
     {
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            kill();
-            if (start(flags)) {
+        for (int attempt = 0; attempt < 50; ++attempt, std::this_thread::sleep_for(200ms)) {
+            if (process) {
+                process->stop(SIGKILL);
+                ++kills;
+            }
+            auto arguments = flags;
+            lost_reads_files.push_back(
+                    directory.file("lost-" + std::to_string(lost_reads_files.size())));
+            arguments.insert(arguments.end(),
+                             {"--lost-reads-file", lost_reads_files.back(), address});
+            process = std::make_unique<tamsu_test::ServerProcess>(arguments);
+            if (process->wait_for_endpoint() == "tcp://" + address) {
                 return true;
             }
-            std::this_thread::sleep_for(200ms);
         }
         return false;
     }
 
-    void kill()
-    {
-        if (m_process) {
-            m_process->stop(SIGKILL);
-            m_process.reset();
-            ++m_kills;
-        }
-    }
-
-    bool forget_clients() { return m_process && m_process->send_signal(SIGHUP); }
-
-private:
-    bool start(std::vector<std::string> arguments)
-    {
-        const auto file = m_directory.file("lost-" + std::to_string(m_lost_reads_files.size()));
-        m_lost_reads_files.push_back(file);
-        arguments.insert(arguments.end(), {"--lost-reads-file", file, m_address});
-        m_process = std::make_unique<tamsu_test::ServerProcess>(arguments);
-        return m_process->wait_for_endpoint() == "tcp://" + m_address;
-    }
-
-    const tamsu_test::TempDirectory& m_directory;
-    const std::string m_address;
-    std::unique_ptr<tamsu_test::ServerProcess> m_process;
-    std::vector<std::string> m_lost_reads_files;
-    int m_kills = 0;
+    const tamsu_test::TempDirectory& directory;
+    const std::string address;
+    std::unique_ptr<tamsu_test::ServerProcess> process;
+    std::vector<std::string> lost_reads_files;
+    int kills = 0;
 };
 
-// Counts the client's arrivals at the connected status.
-class ConnectionCounter {
-public:
-    tamsu::TamsuClient::StateChangeHandler handler()
+// What the host passed and got back, read by read (indexed by tag; tags start at 1). Only the
+// feeding thread writes it while that runs; others read the atomics meanwhile.
+struct ReadLedger {
+    std::atomic<std::uint64_t> passed{0};
+    std::atomic<bool> failed{false};
+    std::vector<int> returned;  // times each tag came back
+    std::vector<std::string> problems;
+
+    void problem(const std::string& text)
     {
-        return [this](ConnectionStatus, ConnectionStatus status, const std::string&) {
-            if (status == ConnectionStatus::connected) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                ++m_connections;
-                m_changed.notify_all();
-            }
-        };
+        problems.push_back(text);
+        failed = true;
     }
 
-    int connections() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_connections;
-    }
-
-    bool wait_for_more_than(int count)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, 120s, [&] { return m_connections > count; });
-    }
-
-private:
-    mutable std::mutex m_mutex;  // guards m_connections
-    std::condition_variable m_changed;
-    int m_connections = 0;
-};
-
-// What the host passed and got back, read by read (indexed by tag; tags start at 1).
-class ReadLedger {
-public:
-    void passed(std::uint64_t tag)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_returned.resize(std::max<std::size_t>(m_returned.size(), tag + 1), 0);
-        m_passed = std::max(m_passed, tag);
-    }
-
-    void returned(std::list<Read>& reads)
+    void record(std::list<Read>& reads)
     {
         for (auto& read : reads) {
             const auto tag = read.get_read_tag();
             const auto id = read.get_metadata().get_value<std::string>("read_id");
             const auto sequence =
                     tamsu_test::dataset_text(read.get_readholder(), interfaces::dataset::sequence);
-            const bool intact = tag_of(id) == tag && tag != 0 && sequence == expected_sequence(tag);
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (!intact || tag > m_passed) {
-                m_problems.push_back("returned read " + id + " (tag " + std::to_string(tag) +
-                                     ") was not passed as such or came back altered");
+            if (tag_of(id) != tag || tag == 0 || tag > passed ||
+                sequence != expected_sequence(tag)) {
+                problem("returned read " + id + " (tag " + std::to_string(tag) +
+                        ") was not passed as such or came back altered");
                 continue;
             }
-            ++m_returned[tag];
+            returned.resize(std::max<std::size_t>(returned.size(), tag + 1), 0);
+            ++returned[tag];
         }
         reads.clear();
     }
-
-    void problem(const std::string& text)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_problems.push_back(text);
-    }
-
-    std::uint64_t passed_count() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_passed;
-    }
-    // Times each tag came back.
-    std::vector<int> returned_counts() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_returned;
-    }
-    std::vector<std::string> problems() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_problems;
-    }
-
-private:
-    mutable std::mutex m_mutex;  // guards everything below
-    std::uint64_t m_passed = 0;
-    std::vector<int> m_returned;
-    std::vector<std::string> m_problems;
 };
 
 // A host thread that keeps the client's queue full and collects what comes back.
@@ -331,8 +210,6 @@ public:
     {
     }
     ~Feeder() { stop(); }
-    Feeder(const Feeder&) = delete;
-    Feeder& operator=(const Feeder&) = delete;
 
     void stop()
     {
@@ -345,21 +222,18 @@ public:
 private:
     void run()
     {
-        std::uint64_t tag = 1;
-        auto read = make_read(tag);
+        auto read = make_read(1);
         std::list<Read> completed;
         while (!m_stop) {
             const auto result = m_client.pass_read(read, 50);
             if (result == PassReadResult::success) {
-                m_ledger.passed(tag);
-                read = make_read(++tag);
+                read = make_read(++m_ledger.passed + 1);
             } else if (result != PassReadResult::queue_full) {
-                m_ledger.problem("pass_read refused a read: " + tamsu::to_string(result) + " " +
-                                 m_client.get_error_message());
-                return;
+                return m_ledger.problem("pass_read refused a read: " + tamsu::to_string(result) +
+                                        " " + m_client.get_error_message());
             }
             m_client.get_completed_reads(completed);
-            m_ledger.returned(completed);
+            m_ledger.record(completed);
         }
     }
 
@@ -488,9 +362,10 @@ void account_losses(std::vector<LossReport> reports, Accounting& fates)
 Accounting account(const ReadLedger& ledger, const std::vector<std::string>& lost_reads_files)
 {
     Accounting fates;
-    fates.returned = ledger.returned_counts();
+    fates.returned = ledger.returned;
+    fates.returned.resize(ledger.passed + 1, 0);
     fates.lost.assign(fates.returned.size(), 0);
-    fates.problems = ledger.problems();
+    fates.problems = ledger.problems;
     std::vector<LossReport> reports;
     for (const auto& path : lost_reads_files) {
         read_lost_reads_file(path, reports, fates.problems);
@@ -521,68 +396,80 @@ protected:
         boost::log::core::get()->set_filter(boost::log::expressions::attr<std::string>("Channel") ==
                                             "error");
         ASSERT_TRUE(m_server.restart({}));
-        m_before = ProcessResources();
+        m_before = resources();
     }
 
     void TearDown() override { boost::log::core::get()->reset_filter(); }
 
     std::unique_ptr<tamsu::TamsuClient> connected_client()
     {
-        auto client = std::make_unique<tamsu::TamsuClient>(m_server.address(), k_config);
+        auto client = std::make_unique<tamsu::TamsuClient>(m_server.address, k_config);
         client->set_name("fault-soak");
         // A dead server is noticed after four waits.
         client->set_timeout(500);
         client->set_reconnect_timeout(120);
         client->set_block_size(400);
         client->set_max_reads_queued(16);
-        client->set_state_change_handler(m_connections.handler());
+        client->set_state_change_handler(
+                [this](ConnectionStatus, ConnectionStatus status, const std::string&) {
+                    if (status == ConnectionStatus::connected) {
+                        std::lock_guard<std::mutex> lock(m_mutex);
+                        ++m_connections;
+                        m_reconnected.notify_all();
+                    }
+                });
         EXPECT_EQ(client->connect(), Result::success) << client->get_error_message();
         return client;
+    }
+
+    // Does `disrupt` and waits for the client to connect again.
+    template <typename Disruption>
+    void reconnect_after(Disruption disrupt)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const auto connections = m_connections;
+        lock.unlock();
+        ASSERT_TRUE(disrupt());
+        lock.lock();
+        ASSERT_TRUE(
+                m_reconnected.wait_for(lock, 120s, [&] { return m_connections > connections; }));
     }
 
     // Kills the server and starts it with the fault's flags; the fault begins once the client
     // is back.
     void begin(const Fault& fault)
     {
-        const auto connections = m_connections.connections();
-        ASSERT_TRUE(m_server.restart(fault.flags)) << fault.name;
-        ASSERT_TRUE(m_connections.wait_for_more_than(connections)) << fault.name;
-    }
-
-    void forget_clients()
-    {
-        const auto connections = m_connections.connections();
-        ASSERT_TRUE(m_server.forget_clients());
-        ASSERT_TRUE(m_connections.wait_for_more_than(connections));
-        ++m_forgets;
+        SCOPED_TRACE(fault.name);
+        reconnect_after([&] { return m_server.restart(fault.flags); });
     }
 
     // Whether the soak may go on.
     bool run(const Fault& fault, std::chrono::milliseconds length)
     {
-        const auto passed = m_ledger.passed_count();
+        const std::uint64_t passed = m_ledger.passed;
         const auto start = Clock::now();
         begin(fault);
         const auto end = Clock::now() + length;
         while (!HasFatalFailure() && Clock::now() < end) {
             std::this_thread::sleep_for(std::min<Clock::duration>(length / 4, end - Clock::now()));
             if (fault.forget_clients) {
-                forget_clients();
+                reconnect_after([&] { return m_server.process->send_signal(SIGHUP); });
+                ++m_forgets;
             }
         }
-        std::cout << "[ fault    ] " << fault.name << ": "
-                  << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)
-                             .count()
-                  << " ms, " << m_ledger.passed_count() - passed << " reads passed" << std::endl;
-        return !HasFatalFailure() && m_ledger.problems().empty();
+        std::cout << "[ fault    ] " << fault.name << ": " << (Clock::now() - start) / 1ms
+                  << " ms, " << m_ledger.passed - passed << " reads passed" << std::endl;
+        return !HasFatalFailure() && !m_ledger.failed;
     }
 
     tamsu_test::TempDirectory m_directory;
     SoakServer m_server{m_directory};
-    ConnectionCounter m_connections;
     ReadLedger m_ledger;
-    ProcessResources m_before;
+    std::pair<std::size_t, std::size_t> m_before;
     int m_forgets = 0;
+    std::mutex m_mutex;  // guards m_connections
+    std::condition_variable m_reconnected;
+    int m_connections = 0;  // arrivals at the connected status
 };
 
 TEST_F(FaultSoakTest, EveryReadIsReturnedOnceOrReportedLostAndNothingLeaks)
@@ -609,20 +496,23 @@ TEST_F(FaultSoakTest, EveryReadIsReturnedOnceOrReportedLostAndNothingLeaks)
         EXPECT_EQ(client->finish(120), Result::success) << client->get_error_message();
         std::list<Read> rest;
         client->get_completed_reads(rest);
-        m_ledger.returned(rest);
+        m_ledger.record(rest);
     }
-    const auto after = wait_for_resources(m_before);
-    EXPECT_EQ(after.threads, m_before.threads) << "threads left behind by the client";
-    EXPECT_EQ(after.descriptors, m_before.descriptors) << "descriptors left behind by the client";
+    const auto give_up = Clock::now() + 60s;
+    auto after = resources();
+    for (; after != m_before && Clock::now() < give_up; after = resources()) {
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(after.first, m_before.first) << "threads left behind by the client";
+    EXPECT_EQ(after.second, m_before.second) << "descriptors left behind by the client";
 
-    const auto fates = account(m_ledger, m_server.lost_reads_files());
+    const auto fates = account(m_ledger, m_server.lost_reads_files);
     const auto returned = count_of(fates.returned);
     const auto lost = count_of(fates.lost);
-    std::cout << "[ soak     ] "
-              << std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started).count()
-              << " s: " << m_ledger.passed_count() << " reads passed, " << returned << " returned, "
-              << lost << " lost; " << m_server.kills() << " kills, " << m_forgets << " forgets, "
-              << m_connections.connections() << " connections; " << fates.unacknowledged_reports
+    std::cout << "[ soak     ] " << (Clock::now() - started) / 1s << " s: " << m_ledger.passed
+              << " reads passed, " << returned << " returned, " << lost << " lost; "
+              << m_server.kills << " kills, " << m_forgets << " forgets, " << m_connections
+              << " connections; " << fates.unacknowledged_reports
               << " unacknowledged loss reports, " << fates.undelivered_reports
               << " of them never reached the client" << std::endl;
     EXPECT_GT(returned, 0u);
