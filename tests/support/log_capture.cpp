@@ -5,9 +5,8 @@
 
 namespace tamsu_test {
 
-class LogCapture::Backend
-        : public boost::log::sinks::basic_sink_backend<boost::log::sinks::synchronized_feeding> {
-public:
+struct LogCapture::Backend
+        : boost::log::sinks::basic_sink_backend<boost::log::sinks::synchronized_feeding> {
     void consume(const boost::log::record_view& record)
     {
         using common::logging::attributes::SeverityLevel;
@@ -17,19 +16,12 @@ public:
                 boost::log::extract_or_default<std::string>("Channel", record, std::string()),
                 boost::log::extract_or_default<std::string>("Function", record, std::string()),
                 boost::log::extract_or_default<std::string>("Message", record, std::string())};
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_records.push_back(std::move(captured));
+        std::lock_guard<std::mutex> lock(mutex);
+        records.push_back(std::move(captured));
     }
 
-    std::vector<CapturedRecord> records() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_records;
-    }
-
-private:
-    mutable std::mutex m_mutex;  // guards m_records
-    std::vector<CapturedRecord> m_records;
+    std::mutex mutex;  // guards records
+    std::vector<CapturedRecord> records;
 };
 
 LogCapture::LogCapture()
@@ -46,7 +38,8 @@ LogCapture::~LogCapture()
 
 std::vector<CapturedRecord> LogCapture::records() const
 {
-    return m_backend->records();
+    std::lock_guard<std::mutex> lock(m_backend->mutex);
+    return m_backend->records;
 }
 
 }  // namespace tamsu_test

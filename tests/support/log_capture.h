@@ -32,7 +32,7 @@ public:
     std::vector<CapturedRecord> records() const;
 
 private:
-    class Backend;
+    struct Backend;
     using Sink = boost::log::sinks::synchronous_sink<Backend>;
 
     boost::shared_ptr<Backend> m_backend;

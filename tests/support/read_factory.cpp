@@ -30,11 +30,6 @@ interfaces::ReadHolder make_read(std::uint64_t tag, const std::vector<std::int16
     return read;
 }
 
-std::vector<std::int16_t> raw_samples(const interfaces::ReadHolder& read)
-{
-    return dataset_values<std::int16_t>(read, interfaces::dataset::raw_data);
-}
-
 std::string dataset_text(const interfaces::ReadHolder& read, interfaces::dataset slot)
 {
     const auto found = read.get_datasets().find(slot);

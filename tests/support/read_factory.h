@@ -19,9 +19,6 @@ constexpr float k_daq_scaling = 0.5f;
 interfaces::ReadHolder make_read(std::uint64_t tag, const std::vector<std::int16_t>& samples,
                                  unsigned long model_stride);
 
-// The read's raw signal, read back.
-std::vector<std::int16_t> raw_samples(const interfaces::ReadHolder& read);
-
 // Text and numeric datasets, read back (empty when the read has no such dataset).
 std::string dataset_text(const interfaces::ReadHolder& read, interfaces::dataset slot);
 template <typename T>

@@ -1,7 +1,6 @@
 #include "support/scripted_peer.h"
 
 #include <cerrno>
-#include <memory>
 
 namespace tamsu_test {
 
@@ -39,24 +38,12 @@ PeerAction PeerAction::reply(const ipc_tools::Message& message, std::chrono::mil
 {
     zmq::message_t out;
     message.copy().transfer_to_zmq(out);
-    PeerAction action;
-    action.kind = Kind::reply;
-    action.bytes = bytes_of(out);
-    action.delay = delay;
-    return action;
+    return {Kind::reply, bytes_of(out), delay};
 }
 
 PeerAction PeerAction::raw(std::vector<std::uint8_t> bytes)
 {
-    PeerAction action;
-    action.kind = Kind::reply;
-    action.bytes = std::move(bytes);
-    return action;
-}
-
-PeerAction PeerAction::silence()
-{
-    return PeerAction();
+    return {Kind::reply, std::move(bytes)};
 }
 
 ipc_tools::Message simple_reply(ipc_tools::MessageType type, std::uint32_t value,
@@ -86,10 +73,7 @@ ScriptedPeer::ScriptedPeer(std::vector<PeerAction> script)
 
 ScriptedPeer::~ScriptedPeer()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
+    m_stop = true;
     m_thread.join();
 }
 
@@ -112,30 +96,19 @@ bool ScriptedPeer::wait_for_requests(std::size_t count, std::chrono::millisecond
     return m_changed.wait_for(lock, timeout, [&] { return m_requests.size() >= count; });
 }
 
-bool ScriptedPeer::poll_for_request()
-{
-    zmq::pollitem_t item{m_socket.handle(), 0, ZMQ_POLLIN, 0};
-    try {
-        return zmq::poll(&item, 1, std::chrono::milliseconds(20)) != 0;
-    } catch (const zmq::error_t& error) {
-        // A signal meant for the process (a fuzzer's timer, say) cut the wait short.
-        if (error.num() != EINTR) {
-            throw;
-        }
-        return false;
-    }
-}
-
 void ScriptedPeer::serve()
 {
-    while (true) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_stop) {
-                return;
+    zmq::pollitem_t item{m_socket.handle(), 0, ZMQ_POLLIN, 0};
+    while (!m_stop) {
+        try {
+            if (zmq::poll(&item, 1, std::chrono::milliseconds(20)) == 0) {
+                continue;
             }
-        }
-        if (!poll_for_request()) {
+        } catch (const zmq::error_t& error) {
+            // A signal meant for the process (a fuzzer's timer, say) cut the wait short.
+            if (error.num() != EINTR) {
+                throw;
+            }
             continue;
         }
         // A REQ peer's message arrives as [identity, empty delimiter, body].

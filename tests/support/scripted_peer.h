@@ -2,6 +2,7 @@
 
 #include "ipc_tools/message.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -23,7 +24,7 @@ struct PeerAction {
     static PeerAction reply(const ipc_tools::Message& message,
                             std::chrono::milliseconds delay = std::chrono::milliseconds(0));
     static PeerAction raw(std::vector<std::uint8_t> bytes);
-    static PeerAction silence();
+    static PeerAction silence() { return {}; }
 };
 
 // A request as the peer received it.
@@ -63,19 +64,17 @@ public:
                            std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
 
 private:
-    // Whether a request is waiting, after at most a short wait.
-    bool poll_for_request();
     void serve();
 
     Handler m_handler;
     zmq::context_t m_context;
     zmq::socket_t m_socket;
     std::string m_endpoint;
-    mutable std::mutex m_mutex;  // guards m_requests and m_stop
+    mutable std::mutex m_mutex;  // guards m_requests
     mutable std::condition_variable m_changed;
     std::vector<ReceivedRequest> m_requests;
     bool m_record_requests = true;
-    bool m_stop = false;
+    std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
 

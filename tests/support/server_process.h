@@ -13,19 +13,16 @@ namespace tamsu_test {
 class ServerProcess {
 public:
     explicit ServerProcess(std::vector<std::string> arguments);
-    ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
 
-    // Reads standard output up to a full line or its end, within a generous deadline.
-    std::string read_line();
     // Reads standard output to its end.
-    std::string read_all();
+    std::string read_all() { return m_child.read_all(); }
     // The endpoint from the server's "Listening on <endpoint>" line; empty when it never came.
     std::string wait_for_endpoint();
 
     // Sends `signal` without waiting; false when there is no child to send it to.
-    bool send_signal(int signal);
+    bool send_signal(int signal) { return m_child.send_signal(signal); }
     // Sends `signal` (none for 0) and waits for the exit status; -1 when the child did not exit
     // normally in time.
     int stop(int signal);

@@ -13,11 +13,9 @@ class TempDirectory {
 public:
     TempDirectory()
     {
-        std::string pattern = "/tmp/tamsu-cli-test-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
+        if (mkdtemp(m_path.data()) == nullptr) {
             throw std::runtime_error("mkdtemp failed");
         }
-        m_path = pattern;
     }
     ~TempDirectory()
     {
@@ -31,7 +29,7 @@ public:
     std::string file(const std::string& name) const { return m_path + "/" + name; }
 
 private:
-    std::string m_path;
+    std::string m_path = "/tmp/tamsu-cli-test-XXXXXX";
 };
 
 }  // namespace tamsu_test
