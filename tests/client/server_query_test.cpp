@@ -27,12 +27,11 @@ TEST(ServerQueryTest, InformationIsTheCompactServerInformationMemberOfTheState)
     EXPECT_EQ(info, R"({"version":"7.0.0","clients":[1,2]})");
 }
 
+// Which failure becomes which code is the broker's and get_result's to say; this is the wiring.
 TEST(ServerQueryTest, FailuresBecomeResultCodesAndLeaveTheOutputAlone)
 {
-    tamsu_test::ScriptedPeer peer(
-            {PeerAction::reply(simple_reply(MessageType::NOT_READY)),
-             PeerAction::reply(simple_reply(MessageType::BAD_REQUEST, 0, "no")),
-             PeerAction::raw({1, 2, 3, 4, 5, 6, 7, 8, 9}), PeerAction::silence()});
+    tamsu_test::ScriptedPeer peer({PeerAction::reply(simple_reply(MessageType::NOT_READY)),
+                                   PeerAction::reply(simple_reply(MessageType::BAD_REQUEST))});
     std::vector<BarcodeKitDefinition> kits;
     ServerStatistics stats;
     stats.stat_0 = 99;
@@ -40,8 +39,6 @@ TEST(ServerQueryTest, FailuresBecomeResultCodesAndLeaveTheOutputAlone)
 
     EXPECT_EQ(get_server_statistics(stats, peer.address(), 2000), Result::invalid_response);
     EXPECT_EQ(get_barcode_kits(kits, peer.address(), 2000), Result::bad_request);
-    EXPECT_EQ(get_server_internal_state(state, peer.address(), 2000), Result::bad_reply);
-    EXPECT_EQ(get_server_statistics(stats, peer.address(), 20), Result::timed_out);
     EXPECT_EQ(get_server_internal_state(state, "ipc://", 20), Result::failed);
     EXPECT_EQ(state, "unchanged");
     EXPECT_EQ(stats.stat_0, 99u);

@@ -1,13 +1,15 @@
 #include "client/tamsu_client.h"
 
-#include "basecall_service/server_proxy.h"
+#include "client/server_query.h"
 #include "server/basecall_server.h"
 #include "server/catalogue.h"
+#include "server/curve_key_files.h"
 #include "server/toy_caller.h"
 #include "support/read_factory.h"
 #include "support/scripted_peer.h"
 #include "support/temp_directory.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,12 +19,14 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace tamsu {
 namespace {
 
 using namespace std::chrono_literals;
+namespace key_files = reference_server::curve_key_files;
 
 Read make_read(std::uint64_t tag, std::size_t samples)
 {
@@ -56,11 +60,32 @@ void run_threads(int count, const std::function<void(int)>& body)
     }
 }
 
+// The reference server, in-process, for clients to connect to.
 class TamsuClientTest : public ::testing::Test {
 protected:
-    std::string address() const { return m_server.endpoint().substr(6); }
+    void SetUp() override { m_server.emplace(reference_server::ServerOptions()); }
+    std::string address() const { return m_server->endpoint().substr(6); }
 
-    reference_server::BasecallServer m_server{reference_server::ServerOptions()};
+    std::optional<reference_server::BasecallServer> m_server;
+};
+
+// A server that admits only the client's CURVE key.
+class TamsuClientCurveTest : public TamsuClientTest {
+protected:
+    void SetUp() override
+    {
+        reference_server::ServerOptions options;
+        options.curve.secret_key = m_server_keys.secret_key;
+        options.curve.allowed_client_keys = {m_client_keys.public_key};
+        m_server.emplace(options);
+    }
+
+    tamsu_test::TempDirectory m_keys;
+    const key_files::KeyPair m_server_keys = key_files::generate(m_keys.file("server"));
+    const key_files::KeyPair m_client_keys = key_files::generate(m_keys.file("client"));
+    const key_files::KeyPair m_other_keys = key_files::generate(m_keys.file("other"));
+    const TransportSecurity m_admitted{m_server_keys.public_key, m_client_keys.public_key,
+                                       m_client_keys.secret_key};
 };
 
 TEST(TamsuClientOfflineTest, UnconnectedClientRefusesWorkAndNamesWhatAReadLacks)
@@ -119,10 +144,11 @@ TEST(TamsuClientOfflineTest, SettersFromSeveralThreadsAtOnceAreAllTaken)
             << value;
 }
 
-TEST_F(TamsuClientTest, FullLifeWithAlignmentAndBarcodingReportsEveryChangeAndEveryRead)
+TEST_F(TamsuClientCurveTest, FullLifeWithAlignmentAndBarcodingReportsEveryChangeAndEveryRead)
 {
+    const auto samples = tamsu_test::make_samples(4000, 1);
     const auto called = reference_server::ToyCaller::call(
-            tamsu_test::make_samples(4000, 1), tamsu_test::k_daq_offset, tamsu_test::k_daq_scaling,
+            samples, tamsu_test::k_daq_offset, tamsu_test::k_daq_scaling,
             *reference_server::find_config("toy_flipflop_fast"), {});
     tamsu_test::TempDirectory directory;
     std::ofstream(directory.file("ref.fa")) << ">chrX\nGGGG" << called.sequence << "\n";
@@ -136,6 +162,7 @@ TEST_F(TamsuClientTest, FullLifeWithAlignmentAndBarcodingReportsEveryChangeAndEv
     client.set_move_and_trace_enabled(true);
     client.set_alignment_index_file(directory.file("ref.fa"));
     client.set_barcode_kits("TOY-BC12");
+    ASSERT_EQ(client.set_transport_security(m_admitted), Result::success);
     ASSERT_EQ(client.connect(), Result::success) << client.get_error_message();
     vask::data_wrappers::Metadata config;
     std::string header;
@@ -144,7 +171,7 @@ TEST_F(TamsuClientTest, FullLifeWithAlignmentAndBarcodingReportsEveryChangeAndEv
     EXPECT_EQ(client.get_alignment_sam_header(header), Result::success);
     EXPECT_NE(header.find("SN:chrX"), std::string::npos);
     for (std::uint64_t tag = 1; tag <= 3; ++tag) {
-        auto read = make_read(tag, 4000 - 500 * tag);
+        auto read = make_read(tag, 4500 - 500 * tag);
         ASSERT_EQ(client.pass_read(read, 5000), PassReadResult::success);
     }
 
@@ -152,11 +179,17 @@ TEST_F(TamsuClientTest, FullLifeWithAlignmentAndBarcodingReportsEveryChangeAndEv
     ASSERT_EQ(reads.size(), 3u);
     reads.sort([](auto& a, auto& b) { return a.get_read_tag() < b.get_read_tag(); });
     EXPECT_EQ(reads.back().get_read_tag(), 3u);
-    EXPECT_EQ(reads.front().get_datasets().count(interfaces::dataset::moves), 1u);
-    EXPECT_EQ(reads.front().get_by_name("alignment_genome_start"), "4");
-    EXPECT_EQ(reads.front().extract_alignment_sam_and_bed_lines().size(), 1u);
-    EXPECT_EQ(reads.front().get_by_name("barcode_kit"), "TOY-BC12");
+    const auto& first = reads.front();
+    EXPECT_EQ(first.get_datasets().at(interfaces::dataset::sequence).get_string(), called.sequence);
+    EXPECT_EQ(first.get_datasets().count(interfaces::dataset::moves), 1u);
+    EXPECT_EQ(first.get_by_name("alignment_genome_start"), "4");
+    EXPECT_EQ(first.extract_alignment_sam_and_bed_lines().size(), 1u);
+    EXPECT_EQ(first.get_by_name("barcode_kit"), "TOY-BC12");
     EXPECT_EQ(client.finish(10), Result::success);
+    server_query::ServerStatistics stats;
+    EXPECT_EQ(server_query::get_server_statistics(stats, address(), 5000, m_admitted),
+              Result::success);
+    EXPECT_EQ(stats.stat_1, 3u);
     std::lock_guard<std::mutex> lock(mutex);
     std::vector<std::string> expected;
     for (const char* step :
@@ -168,50 +201,93 @@ TEST_F(TamsuClientTest, FullLifeWithAlignmentAndBarcodingReportsEveryChangeAndEv
     EXPECT_EQ(changes, expected);
 }
 
-TEST_F(TamsuClientTest, RefusedConnectionSaysWhyAndLeavesAnErrorUntilDisconnect)
+// Each failure ends connect with failed and says why, as does a query with the same keys.
+TEST_F(TamsuClientCurveTest, HandshakeFailuresEndConnectAndQueriesPromptlyWithTheirCause)
 {
-    TamsuClient client(address(), "no_such_config");
-    EXPECT_EQ(client.connect(), Result::basecall_config_unavailable);
-    EXPECT_EQ(client.get_error_message().rfind("[basecall_config_unavailable] ", 0), 0u);
-    EXPECT_EQ(client.get_status(), ConnectionStatus::error);
-    EXPECT_EQ(client.set_block_size(10), Result::already_connected);
-    EXPECT_EQ(client.connect(), Result::failed);
-    EXPECT_EQ(client.disconnect(), Result::success);
-    EXPECT_EQ(client.set_block_size(10), Result::success);
-    // A local failure is the exception to result codes.
-    client.set_alignment_index_file("/nonexistent/ref.fa");
-    EXPECT_THROW(client.connect(), std::runtime_error);
+    // Waits of 500 ms: a handshake failure is known after four of them. The bound is far below
+    // the 300 s a client would keep reconnecting for; not a timing requirement.
+    constexpr unsigned int timeout_ms = 500;
+    constexpr auto prompt = 60s;
+    const struct {
+        const char* name;
+        TransportSecurity security;
+        const char* cause;
+    } cases[] = {
+            {"wrong server key",
+             {m_other_keys.public_key, m_client_keys.public_key, m_client_keys.secret_key},
+             "its public key does not match"},
+            {"client not admitted",
+             {m_server_keys.public_key, m_other_keys.public_key, m_other_keys.secret_key},
+             "The server refused this client's CURVE key"},
+            // A mechanism mismatch, or handshakes broken off before it is reported: both name
+            // CURVE.
+            {"plain client", {}, "CURVE transport security"},
+            {"malformed key",
+             {m_server_keys.public_key.substr(1), m_client_keys.public_key,
+              m_client_keys.secret_key},
+             "the server's public key is not 40 characters of Z85 text"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.name);
+        TamsuClient client(address(), "toy_flipflop_fast");
+        ASSERT_EQ(client.set_transport_security(each.security), Result::success);
+        ASSERT_EQ(client.set_timeout(timeout_ms), Result::success);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(client.connect(), Result::failed);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, prompt);
+        EXPECT_EQ(client.get_status(), ConnectionStatus::error);
+        EXPECT_THAT(client.get_error_message(), testing::HasSubstr(each.cause));
+        std::string state;
+        const auto query_start = std::chrono::steady_clock::now();
+        EXPECT_EQ(server_query::get_server_internal_state(state, address(), timeout_ms,
+                                                          each.security),
+                  Result::failed);
+        EXPECT_LT(std::chrono::steady_clock::now() - query_start, prompt);
+    }
 }
 
-TEST_F(TamsuClientTest, SettersAreRefusedWhileConnectedAndKeepTheirValues)
+TEST_F(TamsuClientTest, SettersAreRefusedUnlessDisconnectedAndConnectedValuesAreKept)
 {
     TamsuClient client(address(), "toy_flipflop_fast");
     TamsuClient front_only(address(), "toy_flipflop_fast");
+    TamsuClient refused(address(), "no_such_config");
     client.set_name("before");
     client.set_min_score_rear_barcodes(0.7f);
     client.set_min_score_front_barcodes(0.5f);
     front_only.set_min_score_front_barcodes(0.25f);
     ASSERT_EQ(client.connect(), Result::success);
     ASSERT_EQ(front_only.connect(), Result::success);
+    EXPECT_EQ(refused.connect(), Result::basecall_config_unavailable);
 
     EXPECT_EQ(client.set_name("after"), Result::already_connected);
     EXPECT_EQ(client.set_transport_security({"key", "key", "key"}), Result::already_connected);
     EXPECT_EQ(client.connect(), Result::already_connected);
-    const auto state = basecall_service::server_proxy::get_server_internal_state(address(), 5000);
+    std::string state;
+    ASSERT_EQ(server_query::get_server_internal_state(state, address(), 5000), Result::success);
     EXPECT_NE(state.find("client_name=before>"), std::string::npos) << state;
     EXPECT_NE(state.find(">min_score=0.5>min_score_rear_override=0.7:"), std::string::npos);
     // A front score alone is the rear score too.
     EXPECT_NE(state.find(">min_score=0.25>min_score_rear_override=0.25:"), std::string::npos);
+    // A refused connection says why and leaves an error until disconnect.
+    EXPECT_EQ(refused.get_error_message().rfind("[basecall_config_unavailable] ", 0), 0u);
+    EXPECT_EQ(refused.get_status(), ConnectionStatus::error);
+    EXPECT_EQ(refused.set_block_size(10), Result::already_connected);
+    EXPECT_EQ(refused.connect(), Result::failed);
+    EXPECT_EQ(refused.disconnect(), Result::success);
+    EXPECT_EQ(refused.set_block_size(10), Result::success);
+    // A local failure is the exception to result codes.
+    refused.set_alignment_index_file("/nonexistent/ref.fa");
+    EXPECT_THROW(refused.connect(), std::runtime_error);
 }
 
 TEST_F(TamsuClientTest, TwoHostsWaitingToPassOneTagGetOneReadInAndTheOtherRefused)
 {
     // One read called at a time and one queued: both hosts find tag 7 free and wait for room,
     // which comes when the first read is back.
-    auto faults = m_server.faults();
+    auto faults = m_server->faults();
     faults.max_reads_in_flight = 1;
     faults.call_delay = 2s;
-    m_server.set_faults(faults);
+    m_server->set_faults(faults);
     TamsuClient client(address(), "toy_flipflop_fast");
     client.set_max_reads_queued(1);
     client.set_default_pass_read_timeout_ms(300);
@@ -258,14 +334,14 @@ TEST_F(TamsuClientTest, StoppingWhileTheServerIsSilentDoesNotWaitForTheRequestTi
     };
     for (const auto& [name, stop] : stops) {
         SCOPED_TRACE(name);
-        auto faults = m_server.faults();
+        auto faults = m_server->faults();
         faults.silent = false;
-        m_server.set_faults(faults);
+        m_server->set_faults(faults);
         auto client = std::make_unique<TamsuClient>(address(), "toy_flipflop_fast");
         client->set_timeout(wait_ms);
         ASSERT_EQ(client->connect(), Result::success);
         faults.silent = true;
-        m_server.set_faults(faults);
+        m_server->set_faults(faults);
         auto read = make_read(1, 1000);
         ASSERT_EQ(client->pass_read(read, 5000), PassReadResult::success);
 

@@ -17,23 +17,13 @@ TEST(ConnectionInfoTest, EncodingsOfTheFieldsInTheirFixedOrder)
     const std::vector<std::tuple<const char*, std::function<void(ConnectionInfo&)>, std::string>>
             cases{
                     {"three fixed keys even when empty", [](auto&) {}, fixed + ":::"},
-                    {"fixed keys",
+                    {"kits then trimming", [](auto& info) { info.m_barcode_kits = "K1 K2"; },
+                     fixed + ":K1 K2:false:"},
+                    {"every field in order, numbers to seven significant digits",
                      [](auto& info) {
                          info.m_client_name = "me";
                          info.m_alignment_type = "coarse";
                          info.m_timeout_interval = 4294967295u;
-                     },
-                     "c:>timeout_interval=4294967295>client_name=me>alignment_type=coarse:::"},
-                    {"seven significant digits",
-                     [](auto& info) {
-                         info.m_barcoding_options.m_min_score = 0.1f;
-                         info.m_barcoding_options.m_min_score_mask = 1e-8f;
-                     },
-                     fixed + ">min_score=0.1>min_score_mask=1e-08:::"},
-                    {"kits then trimming", [](auto& info) { info.m_barcode_kits = "K1 K2"; },
-                     fixed + ":K1 K2:false:"},
-                    {"options in order",
-                     [](auto& info) {
                          auto& options = info.m_barcoding_options;
                          options.m_min_length_lamp_target = 9;
                          options.m_min_length_lamp_context = 8;
@@ -43,20 +33,22 @@ TEST(ConnectionInfoTest, EncodingsOfTheFieldsInTheirFixedOrder)
                          options.m_min_score_lamp = 5.5f;
                          options.m_lamp_kit = "LK";
                          options.m_min_score_mid_barcodes = 5.f;
+                         options.m_min_score_mask = 1e-8f;
                          options.m_min_score_rear_override = 3.f;
+                         options.m_min_score = 0.1f;
                          options.m_detect_mid_strand_barcodes = false;
                          options.m_detect_mid_strand_adapter = true;
                          options.m_require_both_ends = true;
                          options.m_trim_barcodes = true;
                          info.m_barcode_kits = "K";
                      },
-                     fixed + ">require_barcodes_both_ends=true>detect_mid_strand_adapter=true"
-                             ">detect_mid_strand_barcodes=false>min_score_rear_override=3"
-                             ">min_score_mid_barcodes=5>lamp_kit=LK>min_score_lamp=5.5"
-                             ">min_score_lamp_mask=6>min_score_lamp_target=6.5"
-                             ">additional_context_bases=18446744073709551615>min_length_lamp_"
-                             "context=8"
-                             ">min_length_lamp_target=9:K:true:"},
+                     "c:>timeout_interval=4294967295>client_name=me>alignment_type=coarse"
+                     ">require_barcodes_both_ends=true>detect_mid_strand_adapter=true"
+                     ">detect_mid_strand_barcodes=false>min_score=0.1>min_score_rear_override=3"
+                     ">min_score_mask=1e-08>min_score_mid_barcodes=5>lamp_kit=LK"
+                     ">min_score_lamp=5.5>min_score_lamp_mask=6>min_score_lamp_target=6.5"
+                     ">additional_context_bases=18446744073709551615>min_length_lamp_context=8"
+                     ">min_length_lamp_target=9:K:true:"},
             };
     for (const auto& [name, set, expected] : cases) {
         SCOPED_TRACE(name);
@@ -93,40 +85,29 @@ TEST(ConnectionInfoTest, IndexAndBedPathsBecomeCanonicalAndBedNeedsAnIndex)
     EXPECT_EQ(info.build_connection_string().back(), ':');
 }
 
-TEST(ConnectionInfoTest, StringWithoutOptionsFieldTakesDefaults)
+TEST(ConnectionInfoTest, ParseTakesDefaultsForAbsentFieldsAndNamesTheOptionsItCannotRead)
 {
     std::string error;
     const auto [ok, parsed] = ConnectionInfo::parse("cfg:K1:true:/i;/b", error);
     ASSERT_TRUE(ok);
     EXPECT_EQ(parsed.m_bed_file, "/b");
     EXPECT_EQ(parsed.m_alignment_type, "auto");
-}
+    // Values split at every marker, keep later equals signs and are read as streams read them.
+    const auto [read, values] =
+            ConnectionInfo::parse("cfg:>timeout_interval=42abc>lamp_kit=x=y:::", error);
+    ASSERT_TRUE(read) << error;
+    EXPECT_EQ(values.m_timeout_interval, 42u);
+    EXPECT_EQ(values.m_barcoding_options.m_lamp_kit.value_or(""), "x=y");
 
-TEST(ConnectionInfoTest, BadOptionValuesFailWithTheOptionsFieldInTheMessage)
-{
     for (const std::string options :
-         {">timeout_interval=x", ">timeout_interval=1>min_score=high", ">timeout_interval",
-          ">timeout_interval=1>trim_barcodes=yes>detect_mid_strand_adapter=1",
+         {">timeout_interval=x", ">timeout_interval=", ">timeout_interval=1>min_score=high",
+          ">timeout_interval", ">timeout_interval=1>trim_barcodes=yes>detect_mid_strand_adapter=1",
           ">timeout_interval=1>=3"}) {
         SCOPED_TRACE(options);
-        std::string error;
         EXPECT_FALSE(ConnectionInfo::parse("cfg:" + options + ":::", error).first);
         EXPECT_EQ(error, "Failed to parse barcoding options in connection string: " + options);
     }
-    std::string error;
     EXPECT_THROW(ConnectionInfo::parse("cfg:>client_name=x:::", error), std::out_of_range);
-}
-
-TEST(ConnectionStringTest, ValuesSplitAtEveryMarkerKeepLaterEqualsAndParseAsStreamsDo)
-{
-    const auto [ok, values] = connection_string::get_kvps(">a=1>b=x=y");
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(values.size(), 2u);
-    EXPECT_EQ(values.at("b"), "x=y");
-    unsigned int whole = 0;
-    EXPECT_TRUE(connection_string::parse_value("42abc", whole));
-    EXPECT_EQ(whole, 42u);
-    EXPECT_FALSE(connection_string::parse_value("", whole));
 }
 
 }  // namespace
