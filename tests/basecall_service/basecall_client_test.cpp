@@ -34,7 +34,7 @@ struct EngineOptions {
     std::string config = "toy_flipflop_fast";
     unsigned long block_size = 50000;
     unsigned long max_reads_queued = 100;
-    reference_server::CallFlags flags;
+    reference_server::CallFlags flags{};
     unsigned int request_timeout = 5000;
     std::chrono::seconds reconnect_timeout{300};
     void (*callback)() = nullptr;
@@ -138,25 +138,16 @@ TEST_F(BasecallClientTest, ReadsOfOneAndManyBlocksComeBackAsCalledInEveryConfigu
     auto faults = m_server.faults();
     faults.call_delay = 300ms;
     m_server.set_faults(faults);
-    struct Case {
-        const char* config;
-        unsigned long block_size;
-        reference_server::CallFlags flags;
-        std::vector<std::size_t> lengths;
-    };
     // Stride 5 and block size 100: 500 samples per block.
-    const std::vector<Case> cases{{"toy_flipflop_fast", 100, {}, {120, 499, 500, 501, 1500, 1501}},
-                                  {"toy_runlength", 64, {}, {5000}},
-                                  {"toy_modbase", 64, {}, {5000}},
-                                  {"toy_flipflop_fast", 100, {false, true}, {2600}}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.config);
-        EngineOptions options;
-        options.config = c.config;
-        options.block_size = c.block_size;
-        options.flags = c.flags;
+    const std::vector<std::pair<EngineOptions, std::vector<std::size_t>>> cases{
+            {{"toy_flipflop_fast", 100}, {120, 499, 500, 501, 1500, 1501}},
+            {{"toy_runlength", 64}, {5000}},
+            {{"toy_modbase", 64}, {5000}},
+            {{"toy_flipflop_fast", 100, 100, {false, true}}, {2600}}};
+    for (const auto& [options, lengths] : cases) {
+        SCOPED_TRACE(options.config);
         const auto engine = connected_engine(address(), options);
-        const auto sent = pass_reads(*engine, c.lengths);
+        const auto sent = pass_reads(*engine, lengths);
 
         EXPECT_TRUE(engine->finish_by(0));
 
@@ -171,9 +162,7 @@ TEST_F(BasecallClientTest, ReadsOfOneAndManyBlocksComeBackAsCalledInEveryConfigu
 
 TEST_F(BasecallClientTest, ManyHostThreadsGetEveryReadBackExactlyOnce)
 {
-    EngineOptions options;
-    options.max_reads_queued = 8;
-    options.block_size = 200;
+    const EngineOptions options{"toy_flipflop_fast", 200, 8};
     const auto engine = connected_engine(address(), options);
     Samples sent;
     for (std::uint64_t tag = 1; tag <= 40; ++tag) {
@@ -199,8 +188,7 @@ TEST_F(BasecallClientTest, ManyHostThreadsGetEveryReadBackExactlyOnce)
 
 TEST_F(BasecallClientTest, FinishGivesUpOnASilentServer)
 {
-    EngineOptions options;
-    options.request_timeout = 200;
+    const EngineOptions options{"toy_flipflop_fast", 50000, 100, {}, 200};
     const auto abandoned = connected_engine(address(), options);
     auto faults = m_server.faults();
     faults.silent = true;
@@ -219,8 +207,7 @@ TEST(BasecallClientReconnectTest, KilledServerIsReconnectedAndInFlightReadsResen
     auto server = std::make_unique<tamsu_test::ServerProcess>(
             std::vector<std::string>{"--call-delay", "400", endpoint});
     ASSERT_EQ(server->wait_for_endpoint(), endpoint);
-    EngineOptions options;
-    options.request_timeout = 200;
+    const EngineOptions options{"toy_flipflop_fast", 50000, 100, {}, 200};
     const auto engine = connected_engine(endpoint, options);
     ASSERT_EQ(engine->get_connection_state().get_status(), ClientStatus::connected);
     const auto sent = pass_reads(*engine, std::vector<std::size_t>(20, 2000));
@@ -237,6 +224,12 @@ TEST(BasecallClientReconnectTest, KilledServerIsReconnectedAndInFlightReadsResen
 std::atomic<int> g_callback_calls{0};
 char g_callback_thread[32] = {};
 
+void record_callback()
+{
+    ++g_callback_calls;
+    pthread_getname_np(pthread_self(), g_callback_thread, sizeof(g_callback_thread));
+}
+
 TEST_F(BasecallClientTest, OnlyTimeOutsAreRetriedAndOnlyUntilTheReconnectDeadline)
 {
     tamsu_test::TempDirectory dir;
@@ -248,14 +241,7 @@ TEST_F(BasecallClientTest, OnlyTimeOutsAreRetriedAndOnlyUntilTheReconnectDeadlin
             {address(), "no_such_config", 300s}};
     for (const auto& [where, config, reconnect_timeout] : cases) {
         SCOPED_TRACE(config + std::to_string(reconnect_timeout.count()));
-        EngineOptions options;
-        options.config = config;
-        options.request_timeout = 50;
-        options.reconnect_timeout = reconnect_timeout;
-        options.callback = [] {
-            ++g_callback_calls;
-            pthread_getname_np(pthread_self(), g_callback_thread, sizeof(g_callback_thread));
-        };
+        const EngineOptions options{config, 50000, 100, {}, 50, reconnect_timeout, record_callback};
         g_callback_calls = 0;
 
         const auto start = std::chrono::steady_clock::now();

@@ -27,10 +27,10 @@ PeerAction config_list(const char* model_type = "flipflop", bool empty = false)
                                                      model_type)};
     const auto list = empty ? tamsu_ipc::CreateConfigListData(builder)
                             : tamsu_ipc::CreateConfigListDataDirect(builder, &configs);
-    tamsu_ipc::MessageDataBuilder root(builder);
-    root.add_content(list.Union());
-    root.add_content_type(tamsu_ipc::MessageContent::ConfigListData);
-    builder.Finish(root.Finish(), "0007");
+    builder.Finish(tamsu_ipc::CreateMessageData(builder, nullptr, 0,
+                                                tamsu_ipc::MessageContent::ConfigListData,
+                                                list.Union()),
+                   "0007");
     return PeerAction::reply(Message(builder));
 }
 

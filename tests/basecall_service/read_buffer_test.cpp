@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <deque>
 #include <future>
 #include <thread>
 
@@ -37,15 +38,6 @@ ReadHolder make_read(std::uint64_t tag, unsigned long samples)
     return tamsu_test::make_read(tag, tamsu_test::make_samples(samples, 1), 5);
 }
 
-std::vector<ReadHolder> reads_tagged(std::initializer_list<std::uint64_t> tags)
-{
-    std::vector<ReadHolder> reads;
-    for (const auto tag : tags) {
-        reads.push_back(make_read(tag, 200));
-    }
-    return reads;
-}
-
 const tamsu_ipc::ReadBlockData* block_of(const ipc_tools::Message& message)
 {
     return message.get_message_data()->content_as_ReadBlockData();
@@ -67,18 +59,20 @@ protected:
         ASSERT_EQ(buffer.queue_read(read, 0), PassReadResult::success);
     }
 
-    // Starts host threads whose queue_read will have to wait.
-    std::vector<std::future<PassReadResult>> queue_in_background(std::vector<ReadHolder>& reads)
+    // Starts host threads whose queue_read will have to wait; their reads join `waiting`.
+    std::vector<std::future<PassReadResult>> queue_in_background(std::vector<std::uint64_t> tags)
     {
         std::vector<std::future<PassReadResult>> results;
-        for (auto& read : reads) {
+        for (const auto tag : tags) {
+            auto& read = waiting.emplace_back(make_read(tag, 200));
             results.push_back(std::async(
                     std::launch::async, [this, &read] { return buffer.queue_read(read, 120000); }));
         }
-        EXPECT_TRUE(ReadBufferTestAccess::wait_for_callers(buffer, reads.size()));
+        EXPECT_TRUE(ReadBufferTestAccess::wait_for_callers(buffer, tags.size()));
         return results;
     }
 
+    std::deque<ReadHolder> waiting;  // stays put while host threads hold its reads
     std::unique_ptr<ReadBuffer> owned = std::make_unique<ReadBuffer>();
     ReadBuffer& buffer = *owned;
 };
@@ -124,24 +118,22 @@ TEST_F(ReadBufferTest, WaiterIsLetInBySubmissionAndDestructionReleasesTheRest)
     buffer.set_max_input_queue_size(1);
     buffer.set_connection_id("old");
     queue(1);
-    auto second = reads_tagged({2});
-    auto admitted = queue_in_background(second);  // its blocks are cut with "old"
+    auto admitted = queue_in_background({2});  // its blocks are cut with "old"
     buffer.set_connection_id("new");
     buffer.read_submitted();
     ASSERT_EQ(admitted[0].wait_for(k_deadline), std::future_status::ready);
     EXPECT_EQ(admitted[0].get(), PassReadResult::success);
-    EXPECT_EQ(second[0].get_read_tag(), 0u);
+    EXPECT_EQ(waiting[0].get_read_tag(), 0u);
     EXPECT_EQ(block_of(buffer.next_read_messages()[0])->read_tag(), 2u);
     EXPECT_EQ(connection_id_of(buffer.next_read_messages()[0]), "new");
-    auto reads = reads_tagged({10, 11, 12});
-    auto waiters = queue_in_background(reads);
+    auto waiters = queue_in_background({10, 11, 12});
 
     owned.reset();
 
     for (std::size_t i = 0; i < waiters.size(); ++i) {
         ASSERT_EQ(waiters[i].wait_for(k_deadline), std::future_status::ready);
         EXPECT_EQ(waiters[i].get(), PassReadResult::not_accepting_reads);
-        EXPECT_EQ(reads[i].get_read_tag(), 10u + i);
+        EXPECT_EQ(waiting[1 + i].get_read_tag(), 10u + i);
     }
 }
 

@@ -45,18 +45,15 @@ PeerAction called_block_reply(const CalledBlock& spec)
             spec.model_stride, 2, spec.with_sequence ? "ACG" : nullptr, "+++", "toy", 0,
             tamsu_ipc::TraceResults::FlipflopTraceData, trace.Union(), 0, nullptr, 0,
             spec.with_alignments ? &alignments : nullptr);
-    tamsu_ipc::ReadBlockDataBuilder block(builder);
-    block.add_type(spec.block_index == 0 ? tamsu_ipc::ReadBlockType::RETURN_FIRST_CALLED_BLOCK
-                                         : tamsu_ipc::ReadBlockType::RETURN_NEXT_CALLED_BLOCK);
-    block.add_read_tag(spec.tag);
-    block.add_block_index(spec.block_index);
-    block.add_num_blocks(spec.num_blocks);
-    block.add_called_block(called);
-    const auto content = block.Finish();
-    tamsu_ipc::MessageDataBuilder root(builder);
-    root.add_content(content.Union());
-    root.add_content_type(tamsu_ipc::MessageContent::ReadBlockData);
-    builder.Finish(root.Finish(), "0007");
+    const auto block = tamsu_ipc::CreateReadBlockData(
+            builder,
+            spec.block_index == 0 ? tamsu_ipc::ReadBlockType::RETURN_FIRST_CALLED_BLOCK
+                                  : tamsu_ipc::ReadBlockType::RETURN_NEXT_CALLED_BLOCK,
+            spec.tag, spec.block_index, spec.num_blocks, 0, 0.f, 0.f, 0, 0, called);
+    builder.Finish(tamsu_ipc::CreateMessageData(builder, nullptr, 0,
+                                                tamsu_ipc::MessageContent::ReadBlockData,
+                                                block.Union()),
+                   "0007");
     return PeerAction::reply(Message(builder));
 }
 
