@@ -16,7 +16,6 @@ namespace basecall_service {
 namespace {
 
 using S = ClientStatus;
-using tamsu_test::exception_text;
 
 // Drives a fresh state machine to `target` along allowed transitions.
 void move_to(ClientConnectionState& state, S target)
@@ -41,7 +40,7 @@ TEST(ClientConnectionStateTest, EveryTransitionFollowsTheTable)
             SCOPED_TRACE(text);
             ClientConnectionState state;
             move_to(state, from);
-            const auto thrown = exception_text<std::logic_error>([&] {
+            const auto thrown = tamsu_test::exception_text<std::logic_error>([&] {
                 to == S::error ? state.set_error({ConnectionError::timed_out, "x"})
                                : state.set_status(to);
             });

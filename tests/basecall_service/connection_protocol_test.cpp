@@ -9,13 +9,9 @@
 namespace basecall_service {
 namespace {
 
-using ipc_tools::Message;
 using ipc_tools::MessageType;
 using tamsu_test::PeerAction;
-using tamsu_test::ReceivedRequest;
 using tamsu_test::ScriptedPeer;
-using tamsu_test::simple_reply;
-using Overrides = std::map<MessageType, PeerAction>;
 
 PeerAction config_list(const char* model_type = "flipflop", bool empty = false)
 {
@@ -31,28 +27,29 @@ PeerAction config_list(const char* model_type = "flipflop", bool empty = false)
                                                 tamsu_ipc::MessageContent::ConfigListData,
                                                 list.Union()),
                    "0007");
-    return PeerAction::reply(Message(builder));
+    return PeerAction::reply(ipc_tools::Message(builder));
 }
 
 PeerAction reply(MessageType type, const std::string& text = "")
 {
-    return PeerAction::reply(simple_reply(type, 0, text));
+    return PeerAction::reply(tamsu_test::simple_reply(type, 0, text));
 }
 
 class ConnectionProtocolTest : public ::testing::Test {
 protected:
     // Handshakes with a peer that accepts every load and lists "cfg", except for the replies in
     // `overrides`; no test here gets as far as a connection.
-    RequestBrokerAdapter* establish(Overrides overrides = {}, std::uint32_t file_load_timeout = 5)
+    RequestBrokerAdapter* establish(std::map<MessageType, PeerAction> overrides = {},
+                                    std::uint32_t file_load_timeout = 5)
     {
-        m_peer = std::make_unique<ScriptedPeer>([overrides](const ReceivedRequest& request) {
-            const auto found = overrides.find(request.type);
-            if (found != overrides.end()) {
-                return found->second;
-            }
-            return request.type == MessageType::GET_CONFIGS ? config_list()
-                                                            : reply(MessageType::SUCCESS);
-        });
+        m_peer = std::make_unique<ScriptedPeer>(
+                [overrides](const tamsu_test::ReceivedRequest& request) {
+                    if (overrides.count(request.type) != 0) {
+                        return overrides.at(request.type);
+                    }
+                    return request.type == MessageType::GET_CONFIGS ? config_list()
+                                                                    : reply(MessageType::SUCCESS);
+                });
         m_protocol.set_connection_params(m_peer->address(), 2000);
         return m_protocol.establish_server_connection(m_info, file_load_timeout);
     }
@@ -60,12 +57,7 @@ protected:
     std::unique_ptr<ScriptedPeer> m_peer;
     ClientConnectionState m_state;
     ConnectionProtocol m_protocol{m_state};
-    ipc_tools::ConnectionInfo m_info = [] {
-        ipc_tools::ConnectionInfo info;
-        info.m_config_name = "cfg";
-        info.m_barcode_kits = "KIT1 KIT2";
-        return info;
-    }();
+    ipc_tools::ConnectionInfo m_info{"cfg", "", "KIT1 KIT2", "", "", "", 2, {}, 0};
 };
 
 TEST_F(ConnectionProtocolTest, EndlessLoadingTimesOutAfterPollingEveryHalfSecond)

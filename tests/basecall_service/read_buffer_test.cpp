@@ -30,7 +30,6 @@ public:
 namespace {
 
 using interfaces::ReadHolder;
-using ReadList = std::list<std::unique_ptr<ReadHolder>>;
 constexpr auto k_deadline = std::chrono::seconds(30);
 
 ReadHolder make_read(std::uint64_t tag, unsigned long samples)
@@ -98,8 +97,7 @@ TEST_F(ReadBufferTest, ReadIsCutIntoBlocksOfBlockSizeTimesModelStride)
     EXPECT_EQ(messages[1].get_type(), ipc_tools::MessageType::PASS_NEXT_RAW_BLOCK);
     for (std::uint32_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
-        const auto* data = messages[i].get_message_data();
-        EXPECT_EQ(data->connection_id(), nullptr);
+        EXPECT_EQ(connection_id_of(messages[i]), "<absent>");
         const auto* block = block_of(messages[i]);
         EXPECT_EQ(block->block_index(), i);
         EXPECT_EQ(block->read_tag(), 7u);
@@ -161,7 +159,7 @@ TEST_F(ReadBufferTest, NewConnectionRequeuesSubmittedReadsFirstWithTheNewId)
         buffer.read_submitted();
     }
     EXPECT_EQ(order, (std::vector<std::uint64_t>{10, 20, 30, 50, 40}));
-    ReadList out;
+    std::list<std::unique_ptr<ReadHolder>> out;
     buffer.get_reads_out(out);
     ASSERT_EQ(out.size(), 1u);  // finished reads stay where they are
 }

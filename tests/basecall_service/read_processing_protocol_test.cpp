@@ -11,12 +11,10 @@
 namespace basecall_service {
 namespace {
 
-using ipc_tools::Message;
 using ipc_tools::MessageType;
 using tamsu_test::PeerAction;
 using tamsu_test::ReceivedRequest;
 using tamsu_test::ScriptedPeer;
-using tamsu_test::simple_reply;
 
 // What a test's server says about one called block.
 struct CalledBlock {
@@ -54,12 +52,12 @@ PeerAction called_block_reply(const CalledBlock& spec)
                                                 tamsu_ipc::MessageContent::ReadBlockData,
                                                 block.Union()),
                    "0007");
-    return PeerAction::reply(Message(builder));
+    return PeerAction::reply(ipc_tools::Message(builder));
 }
 
 PeerAction reply(MessageType type, std::uint32_t value = 0)
 {
-    return PeerAction::reply(simple_reply(type, value));
+    return PeerAction::reply(tamsu_test::simple_reply(type, value));
 }
 
 // What the peer answers: raw blocks get `first` and `next`, pull requests `pulls` in turn.
@@ -67,11 +65,10 @@ struct Script {
     std::vector<PeerAction> pulls;
     MessageType first = MessageType::RAW_BLOCK_ACCEPTED;
     MessageType next = MessageType::RAW_BLOCK_ACCEPTED;
-    unsigned long block_size = 50000;
 };
 
-// A buffer holding one queued read of 1000 samples, an adapter on a scripted peer, and a
-// protocol ready for push and pull calls driven one at a time from the test.
+// A buffer holding one queued read of 1000 samples in two blocks, an adapter on a scripted peer,
+// and a protocol ready for push and pull calls driven one at a time from the test.
 class ReadProcessingProtocolTest : public ::testing::Test {
 protected:
     void start(const Script& script)
@@ -87,7 +84,7 @@ protected:
             return next < script.pulls.size() ? script.pulls[next++] : PeerAction::silence();
         });
         m_buffer = std::make_unique<ReadBuffer>();
-        m_buffer->set_block_size(script.block_size);
+        m_buffer->set_block_size(100);
         m_buffer->set_max_input_queue_size(10);
         m_buffer->set_connection_id("conn");
         auto read = tamsu_test::make_read(1, tamsu_test::make_samples(1000, 1), 5);
@@ -124,7 +121,7 @@ TEST_F(ReadProcessingProtocolTest, EachBadReplyNamesWhatWentWrongAndKeepsTheRead
         std::string error;
     };
     const std::vector<Case> cases{
-            {Script{{}, T::RAW_BLOCK_ACCEPTED, T::NOT_READY, 100},
+            {Script{{}, T::RAW_BLOCK_ACCEPTED, T::NOT_READY},
              "[bad_reply] Server accepted first block of read, but then rejected subsequent "
              "block for read: 1"},
             {Script{{}, T::SUCCESS},
