@@ -11,12 +11,10 @@
 namespace basecall_service {
 namespace {
 
-using ipc_tools::Message;
 using ipc_tools::MessageType;
 using tamsu_test::PeerAction;
 using tamsu_test::ReceivedRequest;
 using tamsu_test::ScriptedPeer;
-using tamsu_test::simple_reply;
 
 // What a test's server says about one called block.
 struct CalledBlock {
@@ -45,24 +43,21 @@ PeerAction called_block_reply(const CalledBlock& spec)
             spec.model_stride, 2, spec.with_sequence ? "ACG" : nullptr, "+++", "toy", 0,
             tamsu_ipc::TraceResults::FlipflopTraceData, trace.Union(), 0, nullptr, 0,
             spec.with_alignments ? &alignments : nullptr);
-    tamsu_ipc::ReadBlockDataBuilder block(builder);
-    block.add_type(spec.block_index == 0 ? tamsu_ipc::ReadBlockType::RETURN_FIRST_CALLED_BLOCK
-                                         : tamsu_ipc::ReadBlockType::RETURN_NEXT_CALLED_BLOCK);
-    block.add_read_tag(spec.tag);
-    block.add_block_index(spec.block_index);
-    block.add_num_blocks(spec.num_blocks);
-    block.add_called_block(called);
-    const auto content = block.Finish();
-    tamsu_ipc::MessageDataBuilder root(builder);
-    root.add_content(content.Union());
-    root.add_content_type(tamsu_ipc::MessageContent::ReadBlockData);
-    builder.Finish(root.Finish(), "0007");
-    return PeerAction::reply(Message(builder));
+    const auto block = tamsu_ipc::CreateReadBlockData(
+            builder,
+            spec.block_index == 0 ? tamsu_ipc::ReadBlockType::RETURN_FIRST_CALLED_BLOCK
+                                  : tamsu_ipc::ReadBlockType::RETURN_NEXT_CALLED_BLOCK,
+            spec.tag, spec.block_index, spec.num_blocks, 0, 0.f, 0.f, 0, 0, called);
+    builder.Finish(tamsu_ipc::CreateMessageData(builder, nullptr, 0,
+                                                tamsu_ipc::MessageContent::ReadBlockData,
+                                                block.Union()),
+                   "0007");
+    return PeerAction::reply(ipc_tools::Message(builder));
 }
 
 PeerAction reply(MessageType type, std::uint32_t value = 0)
 {
-    return PeerAction::reply(simple_reply(type, value));
+    return PeerAction::reply(tamsu_test::simple_reply(type, value));
 }
 
 // What the peer answers: raw blocks get `first` and `next`, pull requests `pulls` in turn.
@@ -70,11 +65,10 @@ struct Script {
     std::vector<PeerAction> pulls;
     MessageType first = MessageType::RAW_BLOCK_ACCEPTED;
     MessageType next = MessageType::RAW_BLOCK_ACCEPTED;
-    unsigned long block_size = 50000;
 };
 
-// A buffer holding one queued read of 1000 samples, an adapter on a scripted peer, and a
-// protocol ready for push and pull calls driven one at a time from the test.
+// A buffer holding one queued read of 1000 samples in two blocks, an adapter on a scripted peer,
+// and a protocol ready for push and pull calls driven one at a time from the test.
 class ReadProcessingProtocolTest : public ::testing::Test {
 protected:
     void start(const Script& script)
@@ -90,7 +84,7 @@ protected:
             return next < script.pulls.size() ? script.pulls[next++] : PeerAction::silence();
         });
         m_buffer = std::make_unique<ReadBuffer>();
-        m_buffer->set_block_size(script.block_size);
+        m_buffer->set_block_size(100);
         m_buffer->set_max_input_queue_size(10);
         m_buffer->set_connection_id("conn");
         auto read = tamsu_test::make_read(1, tamsu_test::make_samples(1000, 1), 5);
@@ -127,7 +121,7 @@ TEST_F(ReadProcessingProtocolTest, EachBadReplyNamesWhatWentWrongAndKeepsTheRead
         std::string error;
     };
     const std::vector<Case> cases{
-            {Script{{}, T::RAW_BLOCK_ACCEPTED, T::NOT_READY, 100},
+            {Script{{}, T::RAW_BLOCK_ACCEPTED, T::NOT_READY},
              "[bad_reply] Server accepted first block of read, but then rejected subsequent "
              "block for read: 1"},
             {Script{{}, T::SUCCESS},

@@ -25,8 +25,7 @@ TEST(LatchTest, EveryWaiterIsReleasedOnlyWhenTheCountReachesZero)
     latch.count_down();
     first.join();
     second.join();
-    latch.count_down();  // past zero changes nothing
-    latch.wait();
+    latch.wait();  // at zero it returns at once
 }
 
 }  // namespace

@@ -33,19 +33,15 @@ TEST(DataTableTest, BadFieldsAndViewsAreRejectedWithTheirTexts)
     table.add_field("flag", DataSetType::int8, 0);
     table.add_field("name", DataSetType::fixed_string, 3);
     table.resize(1);
-    const std::string bad_type = "Invalid data type for data table field.";
-    const std::string bad_view = "VecView type not compatible with field type.";
     const std::pair<std::function<void()>, std::string> failures[] = {
             {[&] { table.add_field("s", DataSetType::fixed_string, 0); },
              "Must specify a size for string fields."},
             {[&] { table.add_field("i", DataSetType::int32, 8); },
              "Specified type size does not match actual type size."},
-            {[&] { table.add_field("x", DataSetType::string, 4); }, bad_type},
-            {[&] { table.add_field("x", static_cast<DataSetType>(-1), 4); }, bad_type},
-            {[&] { table.view_field<int>("flag"); }, bad_view},
-            {[&] { table.view_field<int>("name"); }, bad_view},
-            {[] { VecView<int>(nullptr, 1, 0); }, "Stride cannot be zero."},
-            {[] { VecView<int>(nullptr, 1, 1); }, "Cannot view nullptr with size > 0"},
+            {[&] { table.add_field("x", DataSetType::string, 4); },
+             "Invalid data type for data table field."},
+            {[&] { table.view_field<int>("flag"); },
+             "VecView type not compatible with field type."},
             {[] { to_string(static_cast<DataSetType>(14)); }, "unrecognised DataSetType value"}};
     for (std::size_t i = 0; i < std::size(failures); ++i) {
         SCOPED_TRACE(i);

@@ -14,16 +14,13 @@ namespace common::diagnostics::state {
 namespace {
 
 // Reports through a callable, so each test states what its provider writes.
-class Provider : public StateProvider {
-public:
-    explicit Provider(std::function<void(StateLogger&)> report)
-            : m_report(std::move(report))
+struct Provider : StateProvider {
+    explicit Provider(std::function<void(StateLogger&)> r)
+            : report(std::move(r))
     {
     }
-    void report_state(StateLogger& logger) const override { m_report(logger); }
-
-private:
-    std::function<void(StateLogger&)> m_report;
+    void report_state(StateLogger& logger) const override { report(logger); }
+    std::function<void(StateLogger&)> report;
 };
 
 // Every test starts and ends with an empty registry: providers unregister when they go.

@@ -13,25 +13,14 @@ namespace {
 
 using T = StateRecordType;
 
-// The formatted text, or the failure's text when the formatter refuses the records.
-template <typename Formatter>
-std::string rendered(const std::vector<StateRecord>& records)
+// Only the JSON form reaches hosts; the indented one serves test read-outs.
+TEST(StateFormatterTest, OddRecordListsFormatAsJsonOrAreRefused)
 {
-    std::string text =
-            tamsu_test::exception_text<std::runtime_error>([&] { Formatter()(records); });
-    return text == "<no exception>" ? Formatter()(records) : text;
-}
-
-TEST(StateFormatterTest, OddRecordListsInBothFormats)
-{
-    const std::string foreign =
-            std::string("invalid type held as state record value: ") + typeid(float).name();
     const struct {
         std::vector<StateRecord> records;
         std::string json;
-        std::string indented;
     } cases[] = {
-            {{}, "\n{}", "\n"},
+            {{}, "\n{}"},
             {{{T::begin_section, "p", {}},
               {T::value, "b", true},
               {T::begin_section, "s", {}},
@@ -39,26 +28,18 @@ TEST(StateFormatterTest, OddRecordListsInBothFormats)
               {T::end_section, "s", {}},
               {T::end_section, "p", {}}},
              "\n{\n    \"p\": {\n        \"b\": true,\n        \"s\": {\n            \"r\": 0.5\n"
-             "        }\n    }\n}",
-             "\np\n    b: true\n    s\n        r: 0.500000\n"},
-            {{{T::end_section, "x", {}}},
-             "malformed state_table",
-             "Malformed StateTable detected while formatting."},
-            {{{T::begin_section, "open", {}}, {T::value, "v", 1l}},
-             "malformed state_table",
-             "\nopen\n    v: 1\n"},
+             "        }\n    }\n}"},
+            {{{T::end_section, "x", {}}}, "malformed state_table"},
+            {{{T::begin_section, "open", {}}, {T::value, "v", 1l}}, "malformed state_table"},
             {{{T::value, "a", 1l}, {T::value, "b", 2l}, {T::value, "a", std::string("again")}},
-             "\n{\n    \"a\": \"again\",\n    \"b\": 2\n}",
-             "\na: 1\nb: 2\na: again\n"},
-            {{{T::value, "n", {}}}, "\n{\n    \"n\": null\n}", "\nn: \n"},
-            {{{T::value, "f", 1.5f}}, foreign, foreign},
-            {{{static_cast<T>(9), "skip", 1l}, {T::value, "k", 2ul}},
-             "\n{\n    \"k\": 2\n}",
-             "\nk: 2\n"}};
+             "\n{\n    \"a\": \"again\",\n    \"b\": 2\n}"},
+            {{{T::value, "n", {}}}, "\n{\n    \"n\": null\n}"},
+            {{{static_cast<T>(9), "skip", 1l}, {T::value, "k", 2ul}}, "\n{\n    \"k\": 2\n}"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.json);
-        EXPECT_EQ(rendered<JsonFormatter>(c.records), c.json);
-        EXPECT_EQ(rendered<IndentationFormatter>(c.records), c.indented);
+        std::string text =
+                tamsu_test::exception_text<std::runtime_error>([&] { JsonFormatter()(c.records); });
+        EXPECT_EQ(text == "<no exception>" ? JsonFormatter()(c.records) : text, c.json);
     }
 }
 
