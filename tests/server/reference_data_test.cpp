@@ -1,5 +1,3 @@
-#include "server/barcoder.h"
-#include "server/catalogue.h"
 #include "server/reference_data.h"
 #include "support/temp_directory.h"
 
@@ -7,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <set>
 #include <tuple>
 
 namespace {
@@ -71,27 +68,6 @@ TEST(AlignExactTest, FindsForwardAndReverseHitsWithOverlappingBedLines)
     ASSERT_EQ(hits.size(), 1u);
     EXPECT_THAT(hits[0].sam_record, HasSubstr("\t16\tchr1\t7\t60\t7M\t*\t0\t0\tTTAGCCA\tGFEDCBA"));
     EXPECT_TRUE(align_exact(index, &bed, "r3", "CCCCCCCC", "IIIIIIII", 4).empty());
-}
-
-TEST(BarcoderTest, AssignmentIsDeterministicPerReadIdAndWithinTheKit)
-{
-    const auto* kit = find_barcode_kit("TOY-BC12");
-    const auto* lamp = find_lamp_kit("TOY-LAMP-MINI");
-    ASSERT_TRUE(kit && lamp);
-    std::set<std::string> arrangements;
-    for (int i = 0; i < 50; ++i) {
-        const auto id = "read-" + std::to_string(i);
-        const auto result = assign_barcode({kit}, lamp, true, id, std::string(100, 'A'));
-        EXPECT_EQ(result.arrangement,
-                  assign_barcode({kit}, lamp, true, id, std::string(100, 'A')).arrangement);
-        EXPECT_THAT(result.arrangement + " " + result.lamp_barcode_id,
-                    testing::MatchesRegex("barcode(0[1-9]|1[01]|12a) lamp0[1-8]"));
-        arrangements.insert(result.arrangement);
-    }
-    EXPECT_GT(arrangements.size(), 5u);
-    // Only a trimmed read loses its barcode's bases.
-    EXPECT_EQ(assign_barcode({kit}, lamp, true, "x", std::string(100, 'A')).trim_front, 24);
-    EXPECT_EQ(assign_barcode({kit}, nullptr, false, "x", "ACG").trim_front, 0);
 }
 
 }  // namespace
