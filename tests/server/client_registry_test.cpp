@@ -11,11 +11,12 @@ using reference_server::ClientRegistry;
 using reference_server::ClientState;
 using namespace std::chrono_literals;
 
-ClientState client(const std::string& id, std::uint32_t timeout_ms)
+ClientState client(const std::string& id, std::uint32_t timeout_ms, const std::string& key = {})
 {
     ClientState state;
     state.id = id;
     state.info.m_timeout_interval = timeout_ms;
+    state.owner_key = key;
     return state;
 }
 
@@ -45,9 +46,7 @@ TEST(ClientRegistryTest, AClientAnswersOnlyItsOwnKeyAndFillsTheLimit)
 {
     ClientRegistry registry(1);
     const auto now = ClientRegistry::Clock::time_point();
-    auto owned = client("a", 10000);
-    owned.owner_key = "alice";
-    registry.add(owned, now);
+    registry.add(client("a", 10000, "alice"), now);
     EXPECT_TRUE(registry.full());
     EXPECT_EQ(registry.touch("a", "mallory", now), nullptr);
     EXPECT_EQ(registry.touch("a", "", now), nullptr);

@@ -18,6 +18,17 @@ using ipc_tools::Message;
 using ipc_tools::MessageType;
 using tamsu_test::make_samples;
 
+// Waits up to a generous deadline for `done`.
+template <typename Condition>
+bool eventually(Condition done)
+{
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done() && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
+
 // A plain REQ socket, or a CURVE one with `keys`; a request that gets no answer leaves it
 // unusable, so tests that expect silence use a fresh client afterwards.
 class TestClient {
@@ -35,21 +46,18 @@ public:
 
     // Sends the bytes and waits up to `timeout` for the reply; an UNSET message when none came.
     Message exchange(zmq::message_t out,
-                     std::chrono::milliseconds timeout = std::chrono::milliseconds(10000))
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
         m_socket.send(out, zmq::send_flags::none);
         zmq::pollitem_t items[] = {{m_socket.handle(), 0, ZMQ_POLLIN, 0}};
-        zmq::poll(items, 1, timeout);
         zmq::message_t in;
-        if ((items[0].revents & ZMQ_POLLIN) == 0 || !m_socket.recv(in, zmq::recv_flags::none)) {
-            return Message();
-        }
-        return Message(in);
+        const bool answered = zmq::poll(items, 1, timeout) == 1 && m_socket.recv(in);
+        return answered ? Message(in) : Message();
     }
 
     Message simple(MessageType type, const std::string& id = {}, unsigned int value = 0,
                    const std::string& text = {},
-                   std::chrono::milliseconds timeout = std::chrono::milliseconds(10000))
+                   std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
         zmq::message_t out;
         Message(type, id, value, text).transfer_to_zmq(out);
@@ -133,12 +141,11 @@ inline std::vector<MessageType> send_read(TestClient& client, const std::string&
     std::vector<MessageType> replies;
     auto begin = samples.begin();
     for (std::uint32_t i = 0; i < block_sizes.size(); begin += block_sizes[i++]) {
+        const auto type =
+                i == 0 ? MessageType::PASS_FIRST_RAW_BLOCK : MessageType::PASS_NEXT_RAW_BLOCK;
         const std::vector<std::int16_t> block(begin, begin + block_sizes[i]);
-        replies.push_back(client.exchange(raw_block(id,
-                                                    i == 0 ? MessageType::PASS_FIRST_RAW_BLOCK
-                                                           : MessageType::PASS_NEXT_RAW_BLOCK,
-                                                    tag, i, block_sizes.size(), samples.size(),
-                                                    block, read_id))
+        replies.push_back(client.exchange(raw_block(id, type, tag, i, block_sizes.size(),
+                                                    samples.size(), block, read_id))
                                   .get_type());
     }
     return replies;

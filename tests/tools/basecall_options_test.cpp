@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <sstream>
 
 namespace tamsu_cli {
@@ -13,30 +14,21 @@ namespace {
 // Options from a command line split at blanks.
 BasecallOptions parse(const std::string& command_line)
 {
-    std::vector<std::string> arguments;
     std::istringstream words(command_line);
-    for (std::string word; words >> word;) {
-        arguments.push_back(word);
-    }
     CommandLine line(BasecallOptions::command_line_options(), 1);
-    line.parse(arguments);
+    line.parse({std::istream_iterator<std::string>(words), {}});
     return BasecallOptions::from_command_line(line);
 }
 
-TEST(BasecallOptionsTest, RejectsValuesTheClientCannotTake)
+TEST(BasecallOptionsTest, RefusesValuesTheClientCannotTakeAndAppliesEachToItsSetter)
 {
-    for (const char* bad : {"", "in.tsv --priority urgent", "in.tsv --timeout 4294967296",
-                            "in.tsv --timeout 0", "in.tsv --block-size 0",
-                            // Times the model stride of 5, beyond 64 bits.
-                            "in.tsv --block-size 3689348814741910324",
-                            "in.tsv --max-reads-queued 0", "in.tsv --alignment-type full"}) {
-        EXPECT_THROW(parse(bad), UsageError) << bad;
+    // The last block size is the model stride of 5 times beyond 64 bits.
+    for (const char* bad :
+         {"", "--priority urgent", "--timeout 4294967296", "--timeout 0", "--block-size 0",
+          "--block-size 3689348814741910324", "--max-reads-queued 0", "--alignment-type full"}) {
+        EXPECT_THROW(parse(*bad ? std::string("in.tsv ") + bad : ""), UsageError) << bad;
     }
-}
-
-// Each option reaches its own setter: the client's state report shows the values taken.
-TEST(BasecallOptionsTest, AppliesTheGivenParametersToTheClient)
-{
+    // Each option reaches its own setter: the client's state report shows the values taken.
     const auto options =
             parse("in.tsv --priority high --timeout 1234 --connection-timeout 4321 "
                   "--file-load-timeout 7 --block-size 99 --max-reads-queued 64 --moves "
@@ -44,7 +36,6 @@ TEST(BasecallOptionsTest, AppliesTheGivenParametersToTheClient)
                   "--lamp-kit TOY-LAMP --reconnect-timeout 3");
     tamsu::TamsuClient client("ipc:///tmp/tamsu-options-test-never-bound", "toy_runlength");
     EXPECT_EQ(options.apply_to(client), "");
-    // The only client in this process.
     const auto state = client.get_internal_state();
     for (const auto* value :
          {"\"priority\": 0,", "\"m_timeout\": 1234,", "\"m_connection_timeout_ms\": 4321,",

@@ -96,9 +96,7 @@ protected:
 // the keys keygen writes, and every output file against what the toy caller predicts.
 TEST_F(TamsuCliTest, BasecallWritesWhatTheServerCalledAlignedAndBarcoded)
 {
-    for (const std::string prefix : {"server", "client"}) {
-        ASSERT_EQ(tamsu("keygen " + prefix).exit_code, 0);
-    }
+    ASSERT_EQ(tamsu("keygen server").exit_code + tamsu("keygen client").exit_code, 0);
     EXPECT_EQ(std::filesystem::status(file("client.secret")).permissions() &
                       std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
@@ -123,13 +121,11 @@ TEST_F(TamsuCliTest, BasecallWritesWhatTheServerCalledAlignedAndBarcoded)
     tamsu_test::ServerProcess server({"--curve-keys", file("server"), "--curve-allow",
                                       file("client.public"), "ipc://" + file("curve")});
     const auto endpoint = server.wait_for_endpoint();
-    ASSERT_FALSE(endpoint.empty());
     const auto curve = " --curve-server-key server.public --curve-keys client --server " + endpoint;
-    const auto result = tamsu("basecall - --output-dir out --index ref.fa --bed /dev/null "
-                              "--barcode-kits TOY-BC12 --min-score-front 0 --max-reads-queued 5 "
-                              "--block-size 40 --moves --priority high" +
-                                      curve,
-                              file("reads.tsv"));
+    const auto options = " --output-dir out --index ref.fa --bed /dev/null --barcode-kits TOY-BC12 "
+                         "--min-score-front 0 --max-reads-queued 5 --block-size 40 --moves "
+                         "--priority high";
+    const auto result = tamsu("basecall -" + curve + options, file("reads.tsv"));
     ASSERT_EQ(result.exit_code, 0) << result.err;
     EXPECT_THAT(result.out, HasSubstr("reads in:      10\n"));
     EXPECT_THAT(result.out, HasSubstr("reads called:  9 (1 not called"));
@@ -138,35 +134,33 @@ TEST_F(TamsuCliTest, BasecallWritesWhatTheServerCalledAlignedAndBarcoded)
     for (std::size_t i = 0; i < fastq.size(); i += 4) {
         const auto& header = fastq[i][0];
         const auto& expected = predicted.at(header.substr(1, header.find(' ') - 1));
-        EXPECT_EQ(fastq[i + 1][0], expected.sequence) << header;
-        EXPECT_EQ(fastq[i + 3][0], expected.qstring) << header;
+        EXPECT_THAT(header, HasSubstr(" length=" + std::to_string(expected.sequence.size()) +
+                                      " mean_qscore="));
+        EXPECT_EQ(fastq[i + 1][0] + " " + fastq[i + 3][0],
+                  expected.sequence + " " + expected.qstring);
     }
     const auto summary = rows_by_id(file("out/summary.tsv"));
     ASSERT_EQ(summary.size(), input.size() + 1);
-    // The server's header for the index, then one record for each called read.
+    // The server's header for the index (the last of its two @SQ lines), then the records.
     const auto sam = rows_by_id(file("out/reads.sam"));
-    EXPECT_EQ(sam.at("@SQ"),  // the last of the two
-              (std::vector<std::string>{"@SQ", "SN:chrA",
-                                        "LN:" + std::to_string(sequence.size() + 15)}));
+    EXPECT_EQ(sam.at("@SQ").at(1) + " " + sam.at("@SQ").at(2),
+              "SN:chrA LN:" + std::to_string(sequence.size() + 15));
     for (const auto& read : input) {
         SCOPED_TRACE(read.read_id);
         const auto& row = summary.at(read.read_id);
         EXPECT_EQ(row.at(2), std::to_string(read.samples.size()));
         const bool called = read.samples.size() >= k_shortest_called;
-        EXPECT_EQ(row.at(1), called ? "called" : "not_called");
-        EXPECT_EQ(row.at(5), called ? "TOY-BC12" : "");
-        EXPECT_EQ(sam.count(read.read_id), called ? 1u : 0u);
+        EXPECT_EQ(row.at(1) + row.at(5), called ? "calledTOY-BC12" : "not_called");
         const bool placed = read.read_id == target;
         EXPECT_EQ(row.at(9) + row.at(10) + row.at(12), placed ? "chrA10+" : "");
-        EXPECT_EQ(called ? sam.at(read.read_id).at(1) : "", placed ? "0" : called ? "4" : "");
+        EXPECT_EQ(sam.count(read.read_id) ? sam.at(read.read_id).at(1) : "", placed   ? "0"
+                                                                             : called ? "4"
+                                                                                      : "");
     }
 
-    // The same server answers the query over CURVE only: it received every read long enough
-    // to call.
+    // The query takes the keys too (that a plain one fails is transport_security_test's): the
+    // server received every read long enough to call.
     EXPECT_THAT(tamsu("query statistics" + curve).out, HasSubstr("stat_0  9\n"));
-    const auto plain = tamsu("query statistics --timeout 250 --server " + endpoint);
-    EXPECT_EQ(plain.exit_code, 1);
-    EXPECT_THAT(plain.err, HasSubstr("statistics failed: failed"));
     EXPECT_EQ(server.stop(SIGTERM), 0);
 }
 
@@ -183,7 +177,6 @@ TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
     tamsu_test::ServerProcess slow(
             {"ipc://" + file("slow"), "--max-reads-in-flight", "1", "--call-delay", "5000"});
     const auto slow_server = slow.wait_for_endpoint();
-    ASSERT_FALSE(slow_server.empty());
     const auto nobody = " --server ipc://" + file("nobody");
     const std::string run = "basecall reads.tsv --output-dir out ";
     struct Case {
@@ -193,7 +186,7 @@ TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
         bool partial = false;
         int interrupt_after_ms = -1;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
             {"basecall --help", 0, "read id <TAB> DAQ offset <TAB> DAQ scaling <TAB> samples"},
             {"query barcode-kits", 0,
              "  TOY-DUAL  barcodes 1-8, inner 1-12, dual, both ends, first name "
@@ -204,13 +197,6 @@ TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
             {"query statistics", 0, "(their meaning is up to the server):\n  stat_0  0\n"},
             {"query server-info", 0, "{\n  \"name\": \"tamsu reference basecall server\",\n"},
             {"query internal-state", 0, "\"ServerInformation\""},
-            {"", 2, "Usage: tamsu"},
-            {"frobnicate", 2, "Usage: tamsu"},
-            {"basecall", 2, "Usage: tamsu"},
-            {"simulate --min-length 9 --max-length 3", 2, "Usage: tamsu"},
-            {"keygen", 2, "Usage: tamsu"},
-            {"query everything", 2, "Usage: tamsu"},
-            {"query statistics --server 5555 --curve-keys client", 2, "Usage: tamsu"},
             {"query statistics --timeout 100" + nobody, 1, "timed_out"},
             {"basecall missing.tsv --output-dir out", 1, "cannot read missing.tsv"},
             {"basecall bad.tsv --output-dir out", 1,
@@ -226,6 +212,11 @@ TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
             {run + "--server " + slow_server, 1,
              "did not complete: interrupted|Basecalling INCOMPLETE", true, 3000},
     };
+    for (const char* usage :
+         {"", "frobnicate", "basecall", "simulate --min-length 9 --max-length 3", "keygen",
+          "query everything", "query statistics --server 5555 --curve-keys client"}) {
+        cases.push_back({usage, 2, "Usage: tamsu"});
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command_line);
         if (c.partial) {
