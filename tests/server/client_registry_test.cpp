@@ -33,7 +33,6 @@ TEST(ClientRegistryTest, ClientsQuietForLongerThanTheirTimeOutExpire)
     // Past its limit a client is no longer recognised, even before it is dropped.
     EXPECT_EQ(registry.touch("short", "", start + 5500ms), nullptr);
     EXPECT_EQ(registry.expire(start + 5500ms), std::vector<std::string>{"short"});
-    EXPECT_EQ(registry.find("short"), nullptr);
 
     EXPECT_NE(registry.touch("long", "", start + 9s), nullptr);
     EXPECT_TRUE(registry.expire(start + 18s).empty());

@@ -13,6 +13,7 @@ namespace {
 
 using namespace server_test;
 using tamsu_test::ServerProcess;
+using T = MessageType;
 
 // SIGHUP is handled on the server's own time, and the server serves on.
 TEST(ExecutableTest, SighupForgetsEveryClientAndSigtermOrSigintEndCleanly)
@@ -21,19 +22,17 @@ TEST(ExecutableTest, SighupForgetsEveryClientAndSigtermOrSigintEndCleanly)
     const auto endpoint = process.wait_for_endpoint();
     ASSERT_THAT(endpoint, testing::StartsWith("tcp://127.0.0.1:"));
     TestClient client(endpoint);
-    EXPECT_EQ(client.simple(MessageType::LOAD_CONFIG, "", 0, "toy_modbase").get_type(),
-              MessageType::REQUEST_FAILED);
-    ASSERT_EQ(client.simple(MessageType::LOAD_CONFIG, "", 0, "toy_flipflop_fast").get_type(),
-              MessageType::SUCCESS);
+    EXPECT_EQ(client.simple(T::LOAD_CONFIG, "", 0, "toy_modbase").get_type(), T::REQUEST_FAILED);
+    ASSERT_EQ(client.simple(T::LOAD_CONFIG, "", 0, "toy_flipflop_fast").get_type(), T::SUCCESS);
     const auto connect = [&] {
-        return client.simple(MessageType::CONNECT, "", 0, connection_string("toy_flipflop_fast"));
+        return client.simple(T::CONNECT, "", 0, connection_string("toy_flipflop_fast"));
     };
     const auto id = reply_text(connect());
-    const auto ping = [&] { return client.simple(MessageType::HEARTBEAT_PING, id).get_type(); };
-    ASSERT_EQ(ping(), MessageType::HEARTBEAT_ECHO);
+    const auto ping = [&] { return client.simple(T::HEARTBEAT_PING, id).get_type(); };
+    ASSERT_EQ(ping(), T::HEARTBEAT_ECHO);
     ASSERT_TRUE(process.send_signal(SIGHUP));
-    EXPECT_TRUE(eventually([&] { return ping() == MessageType::CLIENT_NOT_RECOGNISED; }));
-    EXPECT_EQ(connect().get_type(), MessageType::CONNECTED);
+    EXPECT_TRUE(eventually([&] { return ping() == T::CLIENT_NOT_RECOGNISED; }));
+    EXPECT_EQ(connect().get_type(), T::CONNECTED);
     EXPECT_EQ(process.stop(SIGTERM), 0);
     ServerProcess interrupted({"tcp://127.0.0.1:*"});
     ASSERT_FALSE(interrupted.wait_for_endpoint().empty());

@@ -29,8 +29,7 @@ bool eventually(Condition done)
     return done();
 }
 
-// A plain REQ socket, or a CURVE one with `keys`; a request that gets no answer leaves it
-// unusable, so tests that expect silence use a fresh client afterwards.
+// A REQ socket (CURVE with `keys`); left unusable by a request that got no answer.
 class TestClient {
 public:
     explicit TestClient(const std::string& endpoint, const ipc_tools::CurveKeys& keys = {})
@@ -81,8 +80,7 @@ inline std::uint32_t reply_value(const Message& reply)
     return data != nullptr ? data->value() : 0;
 }
 
-// The connection string a client sends, written out by hand: config, options, kits and trim
-// flag, then the index and BED file.
+// The connection string a client sends: config, options, kits and trim flag, index and BED file.
 inline std::string connection_string(const std::string& config, const std::string& kits = {},
                                      const std::string& index = {}, const std::string& bed = {},
                                      const std::string& extra_options = {})
@@ -151,8 +149,7 @@ inline std::vector<MessageType> send_read(TestClient& client, const std::string&
     return replies;
 }
 
-// Asks for a called read until one comes (or the deadline passes), then fetches its further
-// blocks. Returns no blocks when none came in time.
+// Waits for a called read and fetches all its blocks; none when none came in time.
 inline ReturnedRead fetch_read(TestClient& client, const std::string& id)
 {
     ReturnedRead read;

@@ -36,13 +36,12 @@ TEST(BasecallOptionsTest, RefusesValuesTheClientCannotTakeAndAppliesEachToItsSet
                   "--lamp-kit TOY-LAMP --reconnect-timeout 3");
     tamsu::TamsuClient client("ipc:///tmp/tamsu-options-test-never-bound", "toy_runlength");
     EXPECT_EQ(options.apply_to(client), "");
-    const auto state = client.get_internal_state();
     for (const auto* value :
          {"\"priority\": 0,", "\"m_timeout\": 1234,", "\"m_connection_timeout_ms\": 4321,",
           "\"m_server_file_load_timeout\": 7,", "\"m_block_size\": 99,",
           "\"m_max_reads_queued\": 64,", "\"m_disable_events\": false",
           "\"m_enable_state_data\": true", "\"m_barcode_kits\": \"TOY-DUAL\""}) {
-        EXPECT_THAT(state, testing::HasSubstr(value));
+        EXPECT_THAT(client.get_internal_state(), testing::HasSubstr(value));
     }
 }
 

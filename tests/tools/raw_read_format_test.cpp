@@ -20,18 +20,17 @@ TEST(RawReadFormatTest, FormatParsesBackExactlyAndBadLinesSayWhatIsWrong)
     EXPECT_EQ(std::tie(back.read_id, back.daq_offset, back.daq_scaling, back.samples),
               std::tie(read.read_id, read.daq_offset, read.daq_scaling, read.samples));
 
-    const std::vector<std::pair<const char*, const char*>> bad = {
-            {"r1\t1\t1", "expected 4 tab-separated fields"},
-            {"r1\t1\t1\t1\t1", "found 5"},
-            {"\t1\t1\t1", "read id"},
-            {"r1\tx\t1\t1", "DAQ offset 'x'"},
-            {"r1\t1\tinf\t1", "DAQ scaling 'inf'"},
-            {"r1\t1\t1\t", "sample 1 "},
-            {"r1\t1\t1\t1,32768", "sample 2 "},
-            {"r1\t1\t1\t1,2,", "sample 3 "},
-            {"r1\t1\t1\t1;2", "separated by commas"},
-            {"r1\t1\t1\t1, 2", "sample 2 "}};
-    for (const auto& [line, message] : bad) {
+    for (const auto& [line, message] : std::vector<std::pair<const char*, const char*>>{
+                 {"r1\t1\t1", "expected 4 tab-separated fields"},
+                 {"r1\t1\t1\t1\t1", "found 5"},
+                 {"\t1\t1\t1", "read id"},
+                 {"r1\tx\t1\t1", "DAQ offset 'x'"},
+                 {"r1\t1\tinf\t1", "DAQ scaling 'inf'"},
+                 {"r1\t1\t1\t", "sample 1 "},
+                 {"r1\t1\t1\t1,32768", "sample 2 "},
+                 {"r1\t1\t1\t1,2,", "sample 3 "},
+                 {"r1\t1\t1\t1;2", "separated by commas"},
+                 {"r1\t1\t1\t1, 2", "sample 2 "}}) {
         EXPECT_THAT([&] { RawReadFormat::parse(line); },
                     testing::ThrowsMessage<InputError>(HasSubstr(message)))
                 << line;

@@ -1,5 +1,4 @@
-// The tamsu program end to end: the real binary, run as a child process in a temporary
-// directory, against the embedded server or a reference server process.
+// The tamsu binary end to end, in a temporary directory, against a server process or its own.
 
 #include "server/catalogue.h"
 #include "server/toy_caller.h"
@@ -56,18 +55,16 @@ std::map<std::string, std::vector<std::string>> rows_by_id(const std::string& pa
 
 class TamsuCliTest : public testing::Test {
 protected:
-    // Runs tamsu with `command_line` split at blanks.
     tamsu_test::ProgramResult tamsu(const std::string& command_line, const std::string& input = {},
                                     int interrupt_after_ms = -1)
     {
         std::istringstream words(command_line);
-        const std::vector<std::string> arguments{std::istream_iterator<std::string>(words), {}};
-        return tamsu_test::run_program(TAMSU_CLI_PATH, arguments, m_directory.path(), input,
-                                       interrupt_after_ms);
+        return tamsu_test::run_program(TAMSU_CLI_PATH,
+                                       {std::istream_iterator<std::string>(words), {}},
+                                       m_directory.path(), input, interrupt_after_ms);
     }
 
-    // Simulated reads, then one read a sample short of the shortest length the server calls and
-    // one just that long.
+    // Simulated reads, then reads one sample short of the shortest called and just that long.
     std::vector<RawRead> write_input(const std::string& name, int count)
     {
         const auto made = tamsu("simulate --min-length 200 --max-length 3000 --count " +
@@ -92,8 +89,7 @@ protected:
     tamsu_test::TempDirectory m_directory;
 };
 
-// One run through a server process covers the input from standard input, the client options,
-// the keys keygen writes, and every output file against what the toy caller predicts.
+// Keygen's keys, a CURVE server, input on stdin, and every output as the toy caller predicts.
 TEST_F(TamsuCliTest, BasecallWritesWhatTheServerCalledAlignedAndBarcoded)
 {
     ASSERT_EQ(tamsu("keygen server").exit_code + tamsu("keygen client").exit_code, 0);
@@ -120,8 +116,8 @@ TEST_F(TamsuCliTest, BasecallWritesWhatTheServerCalledAlignedAndBarcoded)
     std::ofstream(file("ref.fa")) << ">chrB\nACGTTGCA\n>chrA\nGGGGGCCCCC" << sequence << "TTTTT\n";
     tamsu_test::ServerProcess server({"--curve-keys", file("server"), "--curve-allow",
                                       file("client.public"), "ipc://" + file("curve")});
-    const auto endpoint = server.wait_for_endpoint();
-    const auto curve = " --curve-server-key server.public --curve-keys client --server " + endpoint;
+    const auto curve = " --curve-server-key server.public --curve-keys client --server " +
+                       server.wait_for_endpoint();
     const auto options = " --output-dir out --index ref.fa --bed /dev/null --barcode-kits TOY-BC12 "
                          "--min-score-front 0 --max-reads-queued 5 --block-size 40 --moves "
                          "--priority high";
@@ -158,25 +154,21 @@ TEST_F(TamsuCliTest, BasecallWritesWhatTheServerCalledAlignedAndBarcoded)
                                                                                       : "");
     }
 
-    // The query takes the keys too (that a plain one fails is transport_security_test's): the
-    // server received every read long enough to call.
+    // The server received every read long enough to call.
     EXPECT_THAT(tamsu("query statistics" + curve).out, HasSubstr("stat_0  9\n"));
     EXPECT_EQ(server.stop(SIGTERM), 0);
 }
 
-// Every way a run ends: its exit status, what it says, and what it leaves in "out" (nothing,
-// or the partial files when reads were already being written).
+// Every way a run ends: its exit status, what it says, and the partial files it may leave.
 TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
 {
     write_input("reads.tsv", 2);
     // The malformed line comes after good ones.
     std::filesystem::copy_file(file("reads.tsv"), file("bad.tsv"));
     std::ofstream(file("bad.tsv"), std::ios::app) << "# a comment\n\nbroken\t1.0\t1.0\t1,2,x\n";
-    // One read at a time, each held back: the run would take minutes uninterrupted. The signal
-    // comes late enough for a slow start of the program under load.
+    // One read at a time, each held back: the run would take minutes uninterrupted.
     tamsu_test::ServerProcess slow(
             {"ipc://" + file("slow"), "--max-reads-in-flight", "1", "--call-delay", "5000"});
-    const auto slow_server = slow.wait_for_endpoint();
     const auto nobody = " --server ipc://" + file("nobody");
     const std::string run = "basecall reads.tsv --output-dir out ";
     struct Case {
@@ -209,7 +201,7 @@ TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
             // Unanswered, the client's defaults would keep it connecting for about five minutes.
             {run + nobody, 1, "attempt 1\n|interrupted while connecting to server ipc://", false,
              3000},
-            {run + "--server " + slow_server, 1,
+            {run + "--server " + slow.wait_for_endpoint(), 1,
              "did not complete: interrupted|Basecalling INCOMPLETE", true, 3000},
     };
     for (const char* usage :
