@@ -13,7 +13,6 @@ namespace {
 
 using ipc_tools::MessageType;
 using tamsu_test::PeerAction;
-using tamsu_test::ReceivedRequest;
 using tamsu_test::ScriptedPeer;
 
 // What a test's server says about one called block.
@@ -74,7 +73,7 @@ protected:
     void start(const Script& script)
     {
         m_peer = std::make_unique<ScriptedPeer>([script, next = std::size_t(0)](
-                                                        const ReceivedRequest& request) mutable {
+                                                        const auto& request) mutable {
             if (request.type == MessageType::PASS_FIRST_RAW_BLOCK) {
                 return reply(script.first);
             }
