@@ -111,8 +111,7 @@ protected:
 TEST_F(ReadProcessingProtocolTest, EachBadReplyNamesWhatWentWrongAndKeepsTheRead)
 {
     using T = MessageType;
-    CalledBlock stranger;
-    stranger.tag = 99;
+    const CalledBlock stranger{99};  // another read's tag
     CalledBlock long_genome;
     long_genome.genome = std::string(253, 'g');
     struct Case {
