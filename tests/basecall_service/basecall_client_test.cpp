@@ -152,7 +152,6 @@ TEST_F(BasecallClientTest, ReadsOfOneAndManyBlocksComeBackAsCalledInEveryConfigu
         expect_all_called(reads, sent, options);
         auto late = make_read(99, make_samples(3000, 2), 5);
         EXPECT_EQ(engine->pass_read(late, 100), PassReadResult::not_accepting_reads);
-        EXPECT_EQ(engine->get_connection_state().get_status(), ClientStatus::disconnected);
     }
 }
 
@@ -197,9 +196,9 @@ TEST_F(BasecallClientTest, FinishGivesUpOnASilentServer)
 
 TEST(BasecallClientReconnectTest, KilledServerIsReconnectedAndInFlightReadsResent)
 {
-    tamsu_test::TempDirectory dir;
+    TempDirectory dir;
     const auto endpoint = "ipc://" + dir.file("server.sock");
-    auto server = std::make_unique<tamsu_test::ServerProcess>(
+    auto server = std::make_unique<ServerProcess>(
             std::vector<std::string>{"--call-delay", "400", endpoint});
     ASSERT_EQ(server->wait_for_endpoint(), endpoint);
     const EngineOptions options{"toy_flipflop_fast", 50000, 100, {}, 200};
@@ -207,7 +206,7 @@ TEST(BasecallClientReconnectTest, KilledServerIsReconnectedAndInFlightReadsResen
     const auto sent = pass_reads(*engine, std::vector<std::size_t>(20, 2000));
 
     server->stop(SIGKILL);
-    server = std::make_unique<tamsu_test::ServerProcess>(std::vector<std::string>{endpoint});
+    server = std::make_unique<ServerProcess>(std::vector<std::string>{endpoint});
     ASSERT_EQ(server->wait_for_endpoint(), endpoint);
 
     expect_all_called(collect(*engine, sent.size()), sent, options);
@@ -225,7 +224,7 @@ void record_callback()
 
 TEST_F(BasecallClientTest, OnlyTimeOutsAreRetriedAndOnlyUntilTheReconnectDeadline)
 {
-    tamsu_test::TempDirectory dir;
+    TempDirectory dir;
     const auto absent = "ipc://" + dir.file("nobody.sock");
     // An absent server times out; a refused configuration is final.
     const std::vector<std::tuple<std::string, const char*, std::chrono::seconds>> cases{
@@ -239,9 +238,7 @@ TEST_F(BasecallClientTest, OnlyTimeOutsAreRetriedAndOnlyUntilTheReconnectDeadlin
 
         const auto start = std::chrono::steady_clock::now();
         const auto engine = connected_engine(where, options);
-
-        const auto elapsed = std::chrono::steady_clock::now() - start;
-        EXPECT_GE(elapsed, reconnect_timeout == 1s ? 1s : 0s);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, reconnect_timeout == 1s ? 1s : 0s);
         EXPECT_EQ(engine->get_connection_state().get_error_state().code,
                   where == absent ? ConnectionError::timed_out
                                   : ConnectionError::basecall_config_unavailable);
@@ -258,8 +255,6 @@ TEST_F(BasecallClientTest, OnlyTimeOutsAreRetriedAndOnlyUntilTheReconnectDeadlin
                   "\n    m_reads_out (output queue of reads from server): 0"
                   "\n    m_max_input_queue_size: 100\n    m_block_size : 50000"
                   "\n    m_connection_id : \n");
-        engine->disconnect();
-        EXPECT_EQ(engine->get_connection_state().get_status(), ClientStatus::disconnected);
     }
 }
 

@@ -13,7 +13,6 @@ namespace {
 
 using ipc_tools::MessageType;
 using tamsu_test::PeerAction;
-using tamsu_test::ReceivedRequest;
 using tamsu_test::ScriptedPeer;
 
 // What a test's server says about one called block.
@@ -74,7 +73,7 @@ protected:
     void start(const Script& script)
     {
         m_peer = std::make_unique<ScriptedPeer>([script, next = std::size_t(0)](
-                                                        const ReceivedRequest& request) mutable {
+                                                        const auto& request) mutable {
             if (request.type == MessageType::PASS_FIRST_RAW_BLOCK) {
                 return reply(script.first);
             }
@@ -112,8 +111,7 @@ protected:
 TEST_F(ReadProcessingProtocolTest, EachBadReplyNamesWhatWentWrongAndKeepsTheRead)
 {
     using T = MessageType;
-    CalledBlock stranger;
-    stranger.tag = 99;
+    const CalledBlock stranger{99};  // another read's tag
     CalledBlock long_genome;
     long_genome.genome = std::string(253, 'g');
     struct Case {

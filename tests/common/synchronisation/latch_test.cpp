@@ -17,8 +17,7 @@ TEST(LatchTest, EveryWaiterIsReleasedOnlyWhenTheCountReachesZero)
         latch.wait();
         ++released;
     };
-    std::thread first(wait);
-    std::thread second(wait);
+    std::thread first(wait), second(wait);
     latch.count_down();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(released.load(), 0);

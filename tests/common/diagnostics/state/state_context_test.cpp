@@ -49,8 +49,7 @@ TEST(StateContextTest, ProvidersReportInNameOrderAndFailuresStayInTheirOwnSectio
 
 TEST(StateContextTest, UnregisteringWaitsForARunningReport)
 {
-    std::atomic<bool> reporting{false};
-    std::atomic<bool> finished{false};
+    std::atomic<bool> reporting{false}, finished{false};
     auto provider = std::make_unique<Provider>([&](StateLogger& logger) {
         reporting = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
