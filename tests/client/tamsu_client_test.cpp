@@ -135,13 +135,8 @@ TEST(TamsuClientOfflineTest, SettersFromSeveralThreadsAtOnceAreAllTaken)
 
     EXPECT_EQ(refused.load(), 0);
     // Whole values only: the last one some thread wrote.
-    const auto state = client.get_internal_state();
-    const std::string key = "\"m_align_index_file\": \"";
-    const auto start = state.find(key) + key.size();
-    const auto value = state.substr(start, state.find('"', start) - start);
-    EXPECT_TRUE(value == text('a', 199999) || value == text('b', 199999) ||
-                value == text('c', 199999))
-            << value;
+    EXPECT_THAT(client.get_internal_state(),
+                testing::ContainsRegex("\"m_align_index_file\": \"(a{64}|b{64}|c{64})199999\""));
 }
 
 TEST_F(TamsuClientCurveTest, FullLifeWithAlignmentAndBarcodingReportsEveryChangeAndEveryRead)
@@ -186,10 +181,6 @@ TEST_F(TamsuClientCurveTest, FullLifeWithAlignmentAndBarcodingReportsEveryChange
     EXPECT_EQ(first.extract_alignment_sam_and_bed_lines().size(), 1u);
     EXPECT_EQ(first.get_by_name("barcode_kit"), "TOY-BC12");
     EXPECT_EQ(client.finish(10), Result::success);
-    server_query::ServerStatistics stats;
-    EXPECT_EQ(server_query::get_server_statistics(stats, address(), 5000, m_admitted),
-              Result::success);
-    EXPECT_EQ(stats.stat_1, 3u);
     std::lock_guard<std::mutex> lock(mutex);
     std::vector<std::string> expected;
     for (const char* step :
@@ -204,8 +195,7 @@ TEST_F(TamsuClientCurveTest, FullLifeWithAlignmentAndBarcodingReportsEveryChange
 // Each failure ends connect with failed and says why, as does a query with the same keys.
 TEST_F(TamsuClientCurveTest, HandshakeFailuresEndConnectAndQueriesPromptlyWithTheirCause)
 {
-    // Waits of 500 ms: a handshake failure is known after four of them. The bound is far below
-    // the 300 s a client would keep reconnecting for; not a timing requirement.
+    // A failure is known after four waits; the bound is far below 300 s of reconnecting.
     constexpr unsigned int timeout_ms = 500;
     constexpr auto prompt = 60s;
     const struct {
@@ -219,8 +209,7 @@ TEST_F(TamsuClientCurveTest, HandshakeFailuresEndConnectAndQueriesPromptlyWithTh
             {"client not admitted",
              {m_server_keys.public_key, m_other_keys.public_key, m_other_keys.secret_key},
              "The server refused this client's CURVE key"},
-            // A mechanism mismatch, or handshakes broken off before it is reported: both name
-            // CURVE.
+            // A mechanism mismatch, or a handshake broken off before it is told: both name CURVE.
             {"plain client", {}, "CURVE transport security"},
             {"malformed key",
              {m_server_keys.public_key.substr(1), m_client_keys.public_key,
@@ -282,8 +271,7 @@ TEST_F(TamsuClientTest, SettersAreRefusedUnlessDisconnectedAndConnectedValuesAre
 
 TEST_F(TamsuClientTest, TwoHostsWaitingToPassOneTagGetOneReadInAndTheOtherRefused)
 {
-    // One read called at a time and one queued: both hosts find tag 7 free and wait for room,
-    // which comes when the first read is back.
+    // One read called and one queued: both hosts find tag 7 free and wait for the first back.
     auto faults = m_server->faults();
     faults.max_reads_in_flight = 1;
     faults.call_delay = 2s;
