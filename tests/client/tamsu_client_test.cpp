@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -149,10 +150,12 @@ TEST_F(TamsuClientCurveTest, FullLifeWithAlignmentAndBarcodingReportsEveryChange
     std::ofstream(directory.file("ref.fa")) << ">chrX\nGGGG" << called.sequence << "\n";
     TamsuClient client(address(), "toy_flipflop_fast");
     std::mutex mutex;  // guards changes
+    std::condition_variable changed;
     std::vector<std::string> changes;
     client.set_state_change_handler([&](auto old_status, auto new_status, auto message) {
         std::lock_guard<std::mutex> lock(mutex);
         changes.push_back(to_string(old_status) + ">" + to_string(new_status) + " " + message);
+        changed.notify_all();
     });
     client.set_move_and_trace_enabled(true);
     client.set_alignment_index_file(directory.file("ref.fa"));
@@ -181,7 +184,6 @@ TEST_F(TamsuClientCurveTest, FullLifeWithAlignmentAndBarcodingReportsEveryChange
     EXPECT_EQ(first.extract_alignment_sam_and_bed_lines().size(), 1u);
     EXPECT_EQ(first.get_by_name("barcode_kit"), "TOY-BC12");
     EXPECT_EQ(client.finish(10), Result::success);
-    std::lock_guard<std::mutex> lock(mutex);
     std::vector<std::string> expected;
     for (const char* step :
          {"disconnected>preparing_connection", "preparing_connection>loading_config",
@@ -189,6 +191,8 @@ TEST_F(TamsuClientCurveTest, FullLifeWithAlignmentAndBarcodingReportsEveryChange
           "loading_bed_file>connecting", "connecting>connected", "connected>disconnected"}) {
         expected.push_back(std::string(step) + " [no_error] ");
     }
+    std::unique_lock<std::mutex> lock(mutex);  // the last change may still be on its way
+    changed.wait_for(lock, 60s, [&] { return changes.size() >= expected.size(); });
     EXPECT_EQ(changes, expected);
 }
 
