@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -135,13 +136,8 @@ TEST(TamsuClientOfflineTest, SettersFromSeveralThreadsAtOnceAreAllTaken)
 
     EXPECT_EQ(refused.load(), 0);
     // Whole values only: the last one some thread wrote.
-    const auto state = client.get_internal_state();
-    const std::string key = "\"m_align_index_file\": \"";
-    const auto start = state.find(key) + key.size();
-    const auto value = state.substr(start, state.find('"', start) - start);
-    EXPECT_TRUE(value == text('a', 199999) || value == text('b', 199999) ||
-                value == text('c', 199999))
-            << value;
+    EXPECT_THAT(client.get_internal_state(),
+                testing::ContainsRegex("\"m_align_index_file\": \"(a{64}|b{64}|c{64})199999\""));
 }
 
 TEST_F(TamsuClientCurveTest, FullLifeWithAlignmentAndBarcodingReportsEveryChangeAndEveryRead)
@@ -154,10 +150,12 @@ TEST_F(TamsuClientCurveTest, FullLifeWithAlignmentAndBarcodingReportsEveryChange
     std::ofstream(directory.file("ref.fa")) << ">chrX\nGGGG" << called.sequence << "\n";
     TamsuClient client(address(), "toy_flipflop_fast");
     std::mutex mutex;  // guards changes
+    std::condition_variable changed;
     std::vector<std::string> changes;
     client.set_state_change_handler([&](auto old_status, auto new_status, auto message) {
         std::lock_guard<std::mutex> lock(mutex);
         changes.push_back(to_string(old_status) + ">" + to_string(new_status) + " " + message);
+        changed.notify_all();
     });
     client.set_move_and_trace_enabled(true);
     client.set_alignment_index_file(directory.file("ref.fa"));
@@ -186,11 +184,6 @@ TEST_F(TamsuClientCurveTest, FullLifeWithAlignmentAndBarcodingReportsEveryChange
     EXPECT_EQ(first.extract_alignment_sam_and_bed_lines().size(), 1u);
     EXPECT_EQ(first.get_by_name("barcode_kit"), "TOY-BC12");
     EXPECT_EQ(client.finish(10), Result::success);
-    server_query::ServerStatistics stats;
-    EXPECT_EQ(server_query::get_server_statistics(stats, address(), 5000, m_admitted),
-              Result::success);
-    EXPECT_EQ(stats.stat_1, 3u);
-    std::lock_guard<std::mutex> lock(mutex);
     std::vector<std::string> expected;
     for (const char* step :
          {"disconnected>preparing_connection", "preparing_connection>loading_config",
@@ -198,14 +191,15 @@ TEST_F(TamsuClientCurveTest, FullLifeWithAlignmentAndBarcodingReportsEveryChange
           "loading_bed_file>connecting", "connecting>connected", "connected>disconnected"}) {
         expected.push_back(std::string(step) + " [no_error] ");
     }
+    std::unique_lock<std::mutex> lock(mutex);  // the last change may still be on its way
+    changed.wait_for(lock, 60s, [&] { return changes.size() >= expected.size(); });
     EXPECT_EQ(changes, expected);
 }
 
 // Each failure ends connect with failed and says why, as does a query with the same keys.
 TEST_F(TamsuClientCurveTest, HandshakeFailuresEndConnectAndQueriesPromptlyWithTheirCause)
 {
-    // Waits of 500 ms: a handshake failure is known after four of them. The bound is far below
-    // the 300 s a client would keep reconnecting for; not a timing requirement.
+    // A failure is known after four waits; the bound is far below 300 s of reconnecting.
     constexpr unsigned int timeout_ms = 500;
     constexpr auto prompt = 60s;
     const struct {
@@ -219,8 +213,7 @@ TEST_F(TamsuClientCurveTest, HandshakeFailuresEndConnectAndQueriesPromptlyWithTh
             {"client not admitted",
              {m_server_keys.public_key, m_other_keys.public_key, m_other_keys.secret_key},
              "The server refused this client's CURVE key"},
-            // A mechanism mismatch, or handshakes broken off before it is reported: both name
-            // CURVE.
+            // A mechanism mismatch, or a handshake broken off before it is told: both name CURVE.
             {"plain client", {}, "CURVE transport security"},
             {"malformed key",
              {m_server_keys.public_key.substr(1), m_client_keys.public_key,
@@ -282,8 +275,7 @@ TEST_F(TamsuClientTest, SettersAreRefusedUnlessDisconnectedAndConnectedValuesAre
 
 TEST_F(TamsuClientTest, TwoHostsWaitingToPassOneTagGetOneReadInAndTheOtherRefused)
 {
-    // One read called at a time and one queued: both hosts find tag 7 free and wait for room,
-    // which comes when the first read is back.
+    // One read called and one queued: both hosts find tag 7 free and wait for the first back.
     auto faults = m_server->faults();
     faults.max_reads_in_flight = 1;
     faults.call_delay = 2s;

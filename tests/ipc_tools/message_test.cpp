@@ -70,10 +70,8 @@ TEST(MessageTest, SimpleMessagesCarryTheirFieldsAndVersionAndCutTextAtItsFirstNu
 
 TEST(MessageTest, SimpleConstructorBuildsEveryRequestAndReplyTypeAndRefusesTheRestByName)
 {
-    // UNSET, INVALID_PROTOCOL, the statistics and configs replies, the block messages, and a
-    // value past the end.
+    // UNSET, INVALID_PROTOCOL, the statistics, configs and block messages, one past the end.
     const std::vector<std::uint32_t> not_simple{0, 1, 15, 18, 22, 24, 28, 31, 41};
-    int built = 0;
     std::set<std::string> names;
     for (std::uint32_t value = 0; value <= 41; ++value) {
         const auto type = static_cast<MessageType>(value);
@@ -86,13 +84,10 @@ TEST(MessageTest, SimpleConstructorBuildsEveryRequestAndReplyTypeAndRefusesTheRe
         } else {
             // The type must also survive the trip through the receiving side.
             EXPECT_EQ(received(message_bytes(Message(type, "id", 1, "t"))).get_type(), type);
-            ++built;
         }
     }
-    EXPECT_EQ(built, 15 + 18);
     // Names are distinct over the whole enumeration and unknown past it.
     EXPECT_EQ(names.size(), 42u);
-    EXPECT_EQ(names.count("CLIENT_NOT_RECOGNISED") + names.count("RETURN_NEXT_CALLED_BLOCK"), 2u);
     EXPECT_EQ(message_type_as_string(static_cast<MessageType>(41)), "<unknown>");
     EXPECT_EQ(current_version_as_string(), "7.0.0");
 }
