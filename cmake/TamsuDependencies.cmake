@@ -9,3 +9,13 @@ find_program(FLATC_EXECUTABLE flatc REQUIRED)
 find_path(FLATBUFFERS_INCLUDE_DIR flatbuffers/flatbuffers.h REQUIRED)
 
 set(TAMSU_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+
+# Raw-signal files (SLOW5/BLOW5) for the tamsu program. Debian's libslow5 does not declare the
+# streamvbyte and zlib libraries it calls into, so they are linked beside it.
+find_package(ZLIB REQUIRED)
+find_path(SLOW5_INCLUDE_DIR slow5/slow5.h REQUIRED)
+find_library(SLOW5_LIBRARY slow5 REQUIRED)
+find_library(STREAMVBYTE_LIBRARY streamvbyte REQUIRED)
+add_library(tamsu_slow5 INTERFACE)
+target_include_directories(tamsu_slow5 SYSTEM INTERFACE ${SLOW5_INCLUDE_DIR})
+target_link_libraries(tamsu_slow5 INTERFACE ${SLOW5_LIBRARY} ${STREAMVBYTE_LIBRARY} ZLIB::ZLIB)
