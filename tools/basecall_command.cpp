@@ -12,8 +12,9 @@ const char* BasecallCommand::usage()
 {
     return R"(Usage: tamsu basecall INPUT [options]
 
-Basecalls the raw reads in INPUT (a file, or - for standard input) through a basecall server
-and writes the called reads to the output directory:
+Basecalls the raw reads in INPUT (a .blow5 or .slow5 file, a text file in the format of
+"tamsu simulate", or - for text on standard input) through a basecall server and writes the
+called reads to the output directory:
   reads.fastq   every called read; the header line is "@<read id>" followed by key=value
                 fields: length, mean_qscore, barcode and lamp_barcode (with kits),
                 alignment=<genome>:<zero-based start> and direction (with an index)

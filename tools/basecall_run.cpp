@@ -6,7 +6,7 @@
 #include "tools/input_error.h"
 #include "tools/interrupt_flag.h"
 #include "tools/progress_meter.h"
-#include "tools/raw_read_reader.h"
+#include "tools/raw_read_source.h"
 #include "tools/read_feeder.h"
 #include "tools/result_writer.h"
 
@@ -84,7 +84,7 @@ std::string BasecallRun::server_name(const std::string& address) const
 
 int BasecallRun::run_with(const std::string& address)
 {
-    RawReadReader reader(m_options.input);
+    const auto reader = RawReadSource::open(m_options.input);
     // Before the client, whose handler refers to it.
     m_watch.emplace(server_name(address), m_err);
     tamsu::TamsuClient client(address, m_options.config);
@@ -103,7 +103,7 @@ int BasecallRun::run_with(const std::string& address)
     const bool with_sam = !m_options.index.empty();
     // Should the directory be unusable, the client's destructor ends the connection.
     ResultWriter writer(m_options.output_dir, with_sam, with_sam ? sam_header(client) : "");
-    ReadFeeder feeder(reader, client);
+    ReadFeeder feeder(*reader, client);
     return basecall(client, feeder, writer);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/raw_read.h"
+#include "tools/raw_read_source.h"
 
 #include <fstream>
 #include <istream>
@@ -9,7 +9,7 @@
 namespace tamsu_cli {
 
 // Reads raw reads one at a time from a file or standard input ("-").
-class RawReadReader {
+class RawReadReader : public RawReadSource {
 public:
     // Throws InputError when the file cannot be opened.
     explicit RawReadReader(const std::string& path);
@@ -18,9 +18,9 @@ public:
 
     // The next read, or false at the end of the input. Throws InputError naming the input
     // and line for a malformed line or a read error.
-    bool next(RawRead& read);
+    bool next(RawRead& read) override;
 
-    const std::string& name() const { return m_name; }
+    const std::string& name() const override { return m_name; }
 
 private:
     std::ifstream m_file;

@@ -2,7 +2,7 @@
 
 #include "client/tamsu_client.h"
 #include "tools/input_error.h"
-#include "tools/raw_read_reader.h"
+#include "tools/raw_read_source.h"
 
 namespace tamsu_cli {
 
@@ -26,7 +26,7 @@ tamsu::Read make_read(RawRead& raw, unsigned long tag)
 
 }  // namespace
 
-ReadFeeder::ReadFeeder(RawReadReader& reader, tamsu::TamsuClient& client)
+ReadFeeder::ReadFeeder(RawReadSource& reader, tamsu::TamsuClient& client)
         : m_reader(reader)
         , m_client(client)
 {

@@ -12,14 +12,14 @@ class TamsuClient;
 
 namespace tamsu_cli {
 
-class RawReadReader;
+class RawReadSource;
 
 // Reads raw reads from the input on a thread of its own and passes them to the client, waiting
 // whenever the client's queue is full, so that the queue stays full while another thread
 // collects the called reads.
 class ReadFeeder {
 public:
-    ReadFeeder(RawReadReader& reader, tamsu::TamsuClient& client);
+    ReadFeeder(RawReadSource& reader, tamsu::TamsuClient& client);
     // Stops and joins the thread.
     ~ReadFeeder();
     ReadFeeder(const ReadFeeder&) = delete;
@@ -41,7 +41,7 @@ private:
     bool pass(tamsu::Read& read);
     void fail(const std::string& message);
 
-    RawReadReader& m_reader;
+    RawReadSource& m_reader;
     tamsu::TamsuClient& m_client;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};

@@ -2,7 +2,9 @@
 
 #include "tools/command_line.h"
 #include "tools/raw_read_format.h"
+#include "tools/raw_read_source.h"
 #include "tools/read_simulator.h"
+#include "tools/slow5_writer.h"
 #include "tools/usage_error.h"
 
 #include <cerrno>
@@ -22,13 +24,30 @@ void write_reads(std::ostream& stream, unsigned long count, ReadSimulator& simul
     stream.flush();
 }
 
+int write_slow5(const std::string& path, unsigned long count, ReadSimulator& simulator,
+                std::ostream& err)
+{
+    try {
+        Slow5Writer writer(path);
+        for (unsigned long i = 0; i < count; ++i) {
+            writer.write(simulator.next());
+        }
+        writer.close();
+        return 0;
+    } catch (const std::runtime_error& error) {
+        err << "tamsu simulate: " << error.what() << "\n";
+        return 1;
+    }
+}
+
 }  // namespace
 
 const char* SimulateCommand::usage()
 {
     return R"(Usage: tamsu simulate [options]
 
-Writes synthetic raw reads, one per line in the input format of "tamsu basecall":
+Writes synthetic raw reads: to a BLOW5 file (zstd, svb-zd) for an output ending in .blow5, a
+SLOW5 file for .slow5, and otherwise one per line in the text input format of "tamsu basecall":
   read id <TAB> DAQ offset <TAB> DAQ scaling <TAB> comma-separated int16 samples
 The signal is a staircase of levels (350 to 750 DAQ units, held 3 to 14 samples) with noise.
 The same options and seed always give the same reads.
@@ -38,7 +57,8 @@ Options:
   --min-length L     fewest samples in a read (default 2000)
   --max-length M     most samples in a read (default 20000)
   --seed S           random seed (default 1)
-  --output FILE|-    where to write (default -, standard output)
+  --output FILE|-    where to write (default -, standard output; .blow5 and .slow5 files
+                     get the same reads as the text format)
 )";
 }
 
@@ -65,6 +85,9 @@ int SimulateCommand::run(const std::vector<std::string>& arguments, std::ostream
     }
     ReadSimulator simulator(line.number("seed", 1, limit), min_length, max_length);
     const auto output = line.text("output", "-");
+    if (is_slow5_path(output)) {
+        return write_slow5(output, count, simulator, err);
+    }
     std::ofstream file;
     if (output != "-") {
         file.open(output, std::ios::out | std::ios::trunc);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/raw_read.h"
+#include "tools/raw_read_source.h"
 
 #include <memory>
 #include <string>
@@ -12,19 +12,19 @@ namespace tamsu_cli {
 
 // Reads raw reads one at a time from a SLOW5 (text) or BLOW5 (binary, any record and signal
 // compression) file. Not thread-safe; one reader per thread.
-class Slow5Reader {
+class Slow5Reader : public RawReadSource {
 public:
     // Throws InputError naming the file when it cannot be opened as SLOW5/BLOW5.
     explicit Slow5Reader(const std::string& path);
-    ~Slow5Reader();
+    ~Slow5Reader() override;
     Slow5Reader(const Slow5Reader&) = delete;
     Slow5Reader& operator=(const Slow5Reader&) = delete;
 
     // The next read (its scaling is range / digitisation), or false at the end of the file.
     // Throws InputError naming the file and the record for a record that cannot be decoded.
-    bool next(RawRead& read);
+    bool next(RawRead& read) override;
 
-    const std::string& name() const { return m_name; }
+    const std::string& name() const override { return m_name; }
 
 private:
     struct CloseFile {

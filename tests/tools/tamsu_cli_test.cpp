@@ -18,6 +18,8 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <numeric>
+#include <set>
 #include <sstream>
 
 namespace tamsu_cli {
@@ -157,6 +159,32 @@ TEST_F(TamsuCliTest, BasecallWritesWhatTheServerCalledAlignedAndBarcoded)
     // The server received every read long enough to call.
     EXPECT_THAT(tamsu("query statistics" + curve).out, HasSubstr("stat_0  9\n"));
     EXPECT_EQ(server.stop(SIGTERM), 0);
+}
+
+// The same simulated reads through BLOW5, SLOW5 and text give the same called reads.
+TEST_F(TamsuCliTest, SignalFilesOfEveryFormatCarryTheSameReads)
+{
+    std::string expected;
+    for (const std::string name : {"reads.tsv", "reads.blow5", "reads.slow5"}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(tamsu("simulate --count 12 --seed 7 --min-length 150 --output " + name).exit_code,
+                  0);
+        const auto result = tamsu("basecall " + name + " --output-dir out-" + name);
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        // Records in the order they came back.
+        auto records = table_of(file("out-" + name + "/reads.fastq"));
+        EXPECT_EQ(records.size(), 4u * 12);
+        std::multiset<std::string> sorted;
+        for (std::size_t i = 0; i + 3 < records.size(); i += 4) {
+            sorted.insert(records[i][0] + "\n" + records[i + 1][0] + "\n" + records[i + 3][0]);
+        }
+        const auto text = std::accumulate(sorted.begin(), sorted.end(), std::string());
+        expected = expected.empty() ? text : expected;
+        EXPECT_EQ(text, expected);
+    }
+    std::ofstream(file("not.blow5")) << "read\t1\t1\t1,2\n";
+    EXPECT_THAT(tamsu("basecall not.blow5").err,
+                HasSubstr("cannot read not.blow5: not a SLOW5 or BLOW5 file"));
 }
 
 // Every way a run ends: its exit status, what it says, and the partial files it may leave.
