@@ -15,14 +15,16 @@ bool ends_with(const std::string& text, const std::string& end)
 
 }  // namespace
 
-bool is_slow5_path(const std::string& path)
+SignalFormat signal_format(const std::string& path)
 {
-    return ends_with(path, ".blow5") || ends_with(path, ".slow5");
+    return ends_with(path, ".slow5")   ? SignalFormat::slow5
+           : ends_with(path, ".blow5") ? SignalFormat::blow5
+                                       : SignalFormat::text;
 }
 
 std::unique_ptr<RawReadSource> RawReadSource::open(const std::string& path)
 {
-    if (is_slow5_path(path)) {
+    if (signal_format(path) != SignalFormat::text) {
         return std::make_unique<Slow5Reader>(path);
     }
     return std::make_unique<RawReadReader>(path);

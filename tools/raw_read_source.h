@@ -23,7 +23,8 @@ public:
     static std::unique_ptr<RawReadSource> open(const std::string& path);
 };
 
-// Whether `path` names a SLOW5 or BLOW5 file.
-bool is_slow5_path(const std::string& path);
+// The signal file format a path names by its extension: ".slow5", ".blow5", or else text.
+enum class SignalFormat { text, slow5, blow5 };
+SignalFormat signal_format(const std::string& path);
 
 }  // namespace tamsu_cli

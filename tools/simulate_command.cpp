@@ -85,7 +85,7 @@ int SimulateCommand::run(const std::vector<std::string>& arguments, std::ostream
     }
     ReadSimulator simulator(line.number("seed", 1, limit), min_length, max_length);
     const auto output = line.text("output", "-");
-    if (is_slow5_path(output)) {
+    if (signal_format(output) != SignalFormat::text) {
         return write_slow5(output, count, simulator, err);
     }
     std::ofstream file;

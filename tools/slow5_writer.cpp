@@ -1,5 +1,7 @@
 #include "tools/slow5_writer.h"
 
+#include "tools/raw_read_source.h"
+
 #include <slow5/slow5.h>
 
 #include <algorithm>
@@ -13,11 +15,6 @@ namespace {
 // A power of two, so that range = scaling * digitisation and back are exact in floating point.
 constexpr double k_digitisation = 8192;
 constexpr double k_sampling_rate = 4000;
-
-bool is_text(const std::string& path)
-{
-    return path.size() >= 6 && path.compare(path.size() - 6, 6, ".slow5") == 0;
-}
 
 // The library frees the record's fields with free(), so they are taken from malloc.
 slow5_rec_t* make_record(const RawRead& read)
@@ -57,7 +54,7 @@ Slow5Writer::Slow5Writer(const std::string& path)
         , m_file(slow5_open(path.c_str(), "w"))
 {
     if (!m_file ||
-        (!is_text(path) &&
+        (signal_format(path) == SignalFormat::blow5 &&
          slow5_set_press(m_file.get(), SLOW5_COMPRESS_ZSTD, SLOW5_COMPRESS_SVB_ZD) != 0) ||
         slow5_hdr_write(m_file.get()) <= 0) {
         throw std::runtime_error("cannot create " + path);
