@@ -7,6 +7,9 @@
 #include "tools/simulate_command.h"
 #include "tools/usage_error.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace tamsu_cli {
 
 namespace {
@@ -36,6 +39,22 @@ void print_versions(std::ostream& out)
         << tamsu::TamsuClient::get_data_wrappers_version().text << "\n";
 }
 
+// A result is only delivered once standard output took it: a full disk must not pass for
+// success. Returns the status to exit with.
+int delivered(int status, std::ostream& out, std::ostream& err, const std::string& program)
+{
+    errno = 0;
+    out.flush();
+    // A command that failed has said why already.
+    if (out || status != 0) {
+        return status;
+    }
+    const int error = errno;
+    err << program << ": cannot write standard output"
+        << (error == 0 ? std::string() : std::string(": ") + std::strerror(error)) << "\n";
+    return 1;
+}
+
 }  // namespace
 
 const char* Application::usage()
@@ -56,6 +75,13 @@ Run "tamsu COMMAND --help" for a command's options; "tamsu --version" for versio
 
 int Application::run(const std::vector<std::string>& arguments, std::ostream& out,
                      std::ostream& err)
+{
+    const auto program = arguments.empty() ? "tamsu" : "tamsu " + arguments.front();
+    return delivered(run_unchecked(arguments, out, err), out, err, program);
+}
+
+int Application::run_unchecked(const std::vector<std::string>& arguments, std::ostream& out,
+                               std::ostream& err)
 {
     if (arguments.empty()) {
         err << usage();

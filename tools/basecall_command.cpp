@@ -23,7 +23,9 @@ called reads to the output directory:
   reads.sam     with --index: the index's SAM header, then each called read's records
                 (unmapped reads as flag 4)
 Files are written as <name>.partial and renamed only when every read came back; a run that
-fails leaves the partial files and exits with status 1.
+fails leaves the partial files and exits with status 1. Files of an earlier run stay until
+then; a run that completes removes those of them it did not write (reads.bam, reads.sam,
+reads.fastq, summary.tsv). An INPUT that is one of these files is refused.
 
 INPUT has one read per line, four tab-separated fields:
   read id <TAB> DAQ offset <TAB> DAQ scaling <TAB> samples

@@ -84,6 +84,7 @@ std::string BasecallRun::server_name(const std::string& address) const
 
 int BasecallRun::run_with(const std::string& address)
 {
+    ResultWriter::check_input(m_options.output_dir, m_options.input);
     const auto reader = RawReadSource::open(m_options.input);
     // Before the client, whose handler refers to it.
     m_watch.emplace(server_name(address), m_err);
@@ -187,14 +188,14 @@ int BasecallRun::basecall(tamsu::TamsuClient& client, ReadFeeder& feeder, Result
         if (collect(client, writer, progress) == 0) {
             std::this_thread::sleep_for(k_idle_wait);
         }
-        reason = stop_reason(client, feeder);
+        reason = stop_reason(client, feeder, writer);
     }
     feeder.stop();
-    reason = stop_reason(client, feeder);
+    reason = stop_reason(client, feeder, writer);
     bool complete = false;
     if (reason.empty()) {
         complete = finish(client, writer, progress);
-        reason = stop_reason(client, feeder);
+        reason = stop_reason(client, feeder, writer);
     } else {
         client.disconnect();
         collect(client, writer, progress);
@@ -215,10 +216,14 @@ std::size_t BasecallRun::collect(tamsu::TamsuClient& client, ResultWriter& write
     return reads.size();
 }
 
-std::string BasecallRun::stop_reason(tamsu::TamsuClient& client, const ReadFeeder& feeder) const
+std::string BasecallRun::stop_reason(tamsu::TamsuClient& client, const ReadFeeder& feeder,
+                                     const ResultWriter& writer) const
 {
     if (InterruptFlag::raised()) {
         return "interrupted";
+    }
+    if (!writer.error().empty()) {
+        return writer.error();
     }
     if (client.get_status() == tamsu::ConnectionStatus::error) {
         return "the connection failed: " + client.get_error_message();
@@ -234,7 +239,7 @@ bool BasecallRun::finish(tamsu::TamsuClient& client, ResultWriter& writer, Progr
     while (finishing.wait_for(k_finish_poll) != std::future_status::ready) {
         m_watch->report_reconnection(client);
         collect(client, writer, progress);
-        if (InterruptFlag::raised() && !stopped) {
+        if ((InterruptFlag::raised() || !writer.error().empty()) && !stopped) {
             // Ends the wait in finish, which then reports the reads still out.
             client.disconnect();
             stopped = true;
@@ -245,19 +250,21 @@ bool BasecallRun::finish(tamsu::TamsuClient& client, ResultWriter& writer, Progr
     return result == tamsu::Result::success;
 }
 
-int BasecallRun::conclude(bool complete, const std::string& reason, ResultWriter& writer,
+int BasecallRun::conclude(bool complete, std::string reason, ResultWriter& writer,
                           unsigned long reads_in)
 {
-    complete = complete && writer.totals().reads == reads_in;
-    if (complete) {
-        writer.commit();
-        print_summary(writer, reads_in, true);
-        return 0;
+    if (complete && writer.totals().reads == reads_in) {
+        try {
+            writer.commit();
+            print_summary(writer, reads_in, true);
+            return 0;
+        } catch (const std::runtime_error& error) {
+            reason = error.what();
+        }
     }
     m_err << "tamsu: basecalling did not complete: "
           << (reason.empty() ? "reads are missing" : reason) << "\n"
-          << "tamsu: the output is incomplete and was left as " << join(writer.paths(false))
-          << "\n";
+          << "tamsu: the output is incomplete and was left as " << join(writer.paths()) << "\n";
     print_summary(writer, reads_in, false);
     return 1;
 }
@@ -278,7 +285,7 @@ void BasecallRun::print_summary(ResultWriter& writer, unsigned long reads_in, bo
     m_out << "  mean quality:  " << format_fixed(totals.mean_qscore(), 2) << "\n";
     m_out << "  time:          " << format_fixed(seconds, 1) << " s ("
           << format_fixed(seconds > 0 ? totals.reads / seconds : 0.0, 0) << " reads/s)\n";
-    const auto paths = writer.paths(complete);
+    const auto paths = writer.paths();
     m_out << "  FASTQ:         " << paths[0] << "\n";
     m_out << "  summary:       " << paths[1] << "\n";
     if (paths.size() > 2) {

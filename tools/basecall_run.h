@@ -45,10 +45,10 @@ private:
     // Collects and writes every completed read; returns how many there were.
     std::size_t collect(tamsu::TamsuClient& client, ResultWriter& writer, ProgressMeter& progress);
     // Why the run cannot complete, or empty while it still can.
-    std::string stop_reason(tamsu::TamsuClient& client, const ReadFeeder& feeder) const;
+    std::string stop_reason(tamsu::TamsuClient& client, const ReadFeeder& feeder,
+                            const ResultWriter& writer) const;
     bool finish(tamsu::TamsuClient& client, ResultWriter& writer, ProgressMeter& progress);
-    int conclude(bool complete, const std::string& reason, ResultWriter& writer,
-                 unsigned long reads_in);
+    int conclude(bool complete, std::string reason, ResultWriter& writer, unsigned long reads_in);
     void print_summary(ResultWriter& writer, unsigned long reads_in, bool complete);
     std::string server_name(const std::string& address) const;
 

@@ -1,5 +1,8 @@
 #include "tools/output_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,33 +10,94 @@
 
 namespace tamsu_cli {
 
+namespace {
+
+// Records are small; write them to the system in pieces of about this size.
+constexpr std::size_t k_buffer_size = 1 << 16;
+
+}  // namespace
+
 OutputFile::OutputFile(std::string path)
         : m_path(std::move(path))
+        , m_partial_path(m_path + ".partial")
 {
-    if (std::remove(m_path.c_str()) != 0 && errno != ENOENT) {
-        throw std::runtime_error("cannot remove the old " + m_path + ": " + std::strerror(errno));
+    // unlink removes a planted link itself, not its target; O_EXCL then refuses anything that
+    // appears at the name meanwhile.
+    if (::unlink(m_partial_path.c_str()) != 0 && errno != ENOENT) {
+        fail("cannot replace the stale ");
     }
-    m_stream.open(partial_path(), std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!m_stream) {
-        throw std::runtime_error("cannot create " + partial_path() + ": " + std::strerror(errno));
+    m_descriptor = ::open(m_partial_path.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (m_descriptor < 0) {
+        fail("cannot create ");
+    }
+}
+
+OutputFile::~OutputFile()
+{
+    if (m_descriptor >= 0) {
+        // A partial file keeps what came back, for a look at what went wrong.
+        write_buffer();
+        ::close(m_descriptor);
     }
 }
 
 void OutputFile::write(const std::string& text)
 {
-    m_stream << text;
+    m_buffer += text;
+    if (m_buffer.size() >= k_buffer_size) {
+        flush();
+    }
+}
+
+bool OutputFile::write_buffer()
+{
+    std::size_t done = 0;
+    while (done < m_buffer.size()) {
+        const auto written = ::write(m_descriptor, m_buffer.data() + done, m_buffer.size() - done);
+        if (written < 0 && errno != EINTR) {
+            m_buffer.erase(0, done);
+            return false;
+        }
+        done += written < 0 ? 0 : static_cast<std::size_t>(written);
+    }
+    m_buffer.clear();
+    return true;
+}
+
+void OutputFile::flush()
+{
+    if (!write_buffer()) {
+        fail("cannot write ");
+    }
+}
+
+void OutputFile::close()
+{
+    flush();
+    // Some file systems report a failed write only here.
+    if (::fsync(m_descriptor) != 0) {
+        fail("cannot write ");
+    }
+    const int descriptor = m_descriptor;
+    m_descriptor = -1;
+    if (::close(descriptor) != 0) {
+        fail("cannot write ");
+    }
 }
 
 void OutputFile::commit()
 {
-    m_stream.close();
-    if (m_stream.fail()) {
-        throw std::runtime_error("cannot write " + partial_path());
+    if (std::rename(m_partial_path.c_str(), m_path.c_str()) != 0) {
+        fail("cannot rename ");
     }
-    if (std::rename(partial_path().c_str(), m_path.c_str()) != 0) {
-        throw std::runtime_error("cannot rename " + partial_path() + " to " + m_path + ": " +
-                                 std::strerror(errno));
-    }
+    m_committed = true;
+}
+
+void OutputFile::fail(const char* action) const
+{
+    const int error = errno;
+    throw std::runtime_error(action + m_partial_path + ": " + std::strerror(error));
 }
 
 }  // namespace tamsu_cli

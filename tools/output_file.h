@@ -1,28 +1,51 @@
 #pragma once
 
-#include <fstream>
 #include <string>
 
 namespace tamsu_cli {
 
 // An output file that only gets its real name once it is known to be complete: everything is
-// written to "<path>.partial", and commit() renames it. A file never committed stays partial.
+// written to "<path>.partial", and commit() renames it. A file never committed stays partial; the
+// file at `path` (an earlier run's) stays until then. For one thread at a time.
 class OutputFile {
 public:
-    // Removes a stale file at `path` (an older complete run must not pass for this one) and
-    // creates the partial file. Throws std::runtime_error when either fails.
+    // Creates the partial file afresh, never through a link or into an existing file: a stale
+    // partial file (or whatever else has its name) is unlinked first. Throws std::runtime_error
+    // naming the file and the system's reason.
     explicit OutputFile(std::string path);
+    // Closes without renaming.
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
 
+    // Buffered; throws std::runtime_error with the reason when writing fails.
     void write(const std::string& text);
-    // Flushes, closes and renames; throws std::runtime_error on a write or rename failure.
+    // The open partial file, owned here until close(): a writer of its own dups it and is
+    // closed before this file is.
+    int descriptor() const { return m_descriptor; }
+    // Writes what is buffered, syncs and closes; throws std::runtime_error with the reason.
+    // Outputs that belong together are all closed before any is committed.
+    void close();
+    // Renames the closed file to its final name; throws std::runtime_error on failure.
     void commit();
 
     const std::string& path() const { return m_path; }
-    std::string partial_path() const { return m_path + ".partial"; }
+    const std::string& partial_path() const { return m_partial_path; }
+    // The name the file has now.
+    std::string current_path() const { return m_committed ? m_path : partial_path(); }
 
 private:
+    // Writes out the buffer; false, with errno set, when the system refused.
+    bool write_buffer();
+    void flush();
+    // Throws `action` on the partial file with the reason errno gives.
+    [[noreturn]] void fail(const char* action) const;
+
     std::string m_path;
-    std::ofstream m_stream;
+    std::string m_partial_path;
+    int m_descriptor = -1;
+    std::string m_buffer;
+    bool m_committed = false;
 };
 
 }  // namespace tamsu_cli

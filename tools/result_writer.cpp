@@ -2,22 +2,63 @@
 
 #include "tools/record_formatter.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <stdexcept>
+#include <system_error>
 
 namespace tamsu_cli {
 
+namespace {
+
+// Every name a run may write; a committed run removes the ones it did not write, so that
+// nothing of an earlier run passes for part of this one.
+const std::vector<std::string>& known_outputs()
+{
+    static const std::vector<std::string> names{"reads.bam", "reads.sam", "reads.fastq",
+                                                "summary.tsv"};
+    return names;
+}
+
+std::filesystem::path root_of(const std::string& directory)
+{
+    return directory.empty() ? "." : directory;
+}
+
+}  // namespace
+
+void ResultWriter::check_input(const std::string& directory, const std::string& input)
+{
+    const std::string source = input == "-" ? "/dev/stdin" : input;
+    for (const auto& name : known_outputs()) {
+        for (const auto& output :
+             {root_of(directory) / name, root_of(directory) / (name + ".partial")}) {
+            std::error_code absent;
+            if (std::filesystem::equivalent(source, output, absent)) {
+                throw std::runtime_error("refusing to read " + input + ": it is the output " +
+                                         output.string() + ", which this run would replace");
+            }
+        }
+    }
+}
+
 ResultWriter::ResultWriter(const std::string& directory, bool with_sam,
                            const std::string& sam_header)
+        : m_directory(root_of(directory).string())
 {
-    const std::filesystem::path root(directory.empty() ? "." : directory);
-    std::filesystem::create_directories(root);
-    m_fastq = std::make_unique<OutputFile>((root / "reads.fastq").string());
-    m_summary = std::make_unique<OutputFile>((root / "summary.tsv").string());
-    m_summary->write(RecordFormatter::summary_header());
+    std::filesystem::create_directories(m_directory);
+    add("reads.fastq", &RecordFormatter::fastq, "");
+    add("summary.tsv", &RecordFormatter::summary_row, RecordFormatter::summary_header());
     if (with_sam) {
-        m_sam = std::make_unique<OutputFile>((root / "reads.sam").string());
-        m_sam->write(sam_header);
+        add("reads.sam", &RecordFormatter::sam_records, sam_header);
     }
+}
+
+void ResultWriter::add(const std::string& name, Format format, const std::string& header)
+{
+    auto file = std::make_unique<OutputFile>((std::filesystem::path(m_directory) / name).string());
+    file->write(header);
+    m_outputs.push_back({std::move(file), format});
 }
 
 void ResultWriter::write(const CalledRead& read)
@@ -30,34 +71,51 @@ void ResultWriter::write(const CalledRead& read)
     } else {
         ++m_totals.not_called;
     }
-    m_fastq->write(RecordFormatter::fastq(read));
-    m_summary->write(RecordFormatter::summary_row(read));
-    if (m_sam) {
-        m_sam->write(RecordFormatter::sam_records(read));
+    if (!m_error.empty()) {
+        return;
     }
-}
-
-std::vector<OutputFile*> ResultWriter::files() const
-{
-    std::vector<OutputFile*> all{m_fastq.get(), m_summary.get()};
-    if (m_sam) {
-        all.push_back(m_sam.get());
+    try {
+        for (auto& output : m_outputs) {
+            output.file->write(output.format(read));
+        }
+    } catch (const std::runtime_error& error) {
+        m_error = error.what();
     }
-    return all;
 }
 
 void ResultWriter::commit()
 {
-    for (auto* file : files()) {
-        file->commit();
+    for (auto& output : m_outputs) {
+        output.file->close();
+    }
+    for (auto& output : m_outputs) {
+        output.file->commit();
+    }
+    remove_earlier_outputs();
+}
+
+void ResultWriter::remove_earlier_outputs() const
+{
+    for (const auto& name : known_outputs()) {
+        const auto path = (std::filesystem::path(m_directory) / name).string();
+        const bool written =
+                std::any_of(m_outputs.begin(), m_outputs.end(),
+                            [&](const Output& output) { return output.file->path() == path; });
+        for (const auto& stale : {path, path + ".partial"}) {
+            std::error_code error;
+            if (!written && !std::filesystem::remove(stale, error) && error) {
+                throw std::runtime_error("cannot remove " + stale +
+                                         " of an earlier run: " + error.message());
+            }
+        }
     }
 }
 
-std::vector<std::string> ResultWriter::paths(bool committed) const
+std::vector<std::string> ResultWriter::paths() const
 {
     std::vector<std::string> all;
-    for (const auto* file : files()) {
-        all.push_back(committed ? file->path() : file->partial_path());
+    for (const auto& output : m_outputs) {
+        all.push_back(output.file->current_path());
     }
     return all;
 }

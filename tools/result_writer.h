@@ -21,26 +21,45 @@ struct CallTotals {
 };
 
 // The outputs of one basecall run in a directory: reads.fastq, summary.tsv and, with an
-// alignment index, reads.sam. All of them stay partial until commit().
+// alignment index, reads.sam. All of them stay partial until commit(), and an earlier run's
+// files stay until then too. For one thread at a time.
 class ResultWriter {
 public:
+    // Throws std::runtime_error when `input` ("-" for standard input) is, as a file, one that a
+    // run writing to `directory` would replace or remove: reading it would destroy it.
+    static void check_input(const std::string& directory, const std::string& input);
+
     // Creates the directory when needed. `sam_header` is written first when `with_sam`.
+    // Throws std::runtime_error when an output cannot be created.
     ResultWriter(const std::string& directory, bool with_sam, const std::string& sam_header);
 
+    // After a failed write, counts the read but writes nothing more.
     void write(const CalledRead& read);
     const CallTotals& totals() const { return m_totals; }
+    // Why a write failed, naming the file; empty while none has.
+    const std::string& error() const { return m_error; }
 
+    // Closes every output, then renames them all, then removes the outputs of an earlier run
+    // that this one did not write. Throws std::runtime_error on the first failure; an output
+    // not yet renamed then stays partial.
     void commit();
-    // Final names, or the partial ones before commit().
-    std::vector<std::string> paths(bool committed) const;
+    // The outputs' names as they are now: partial until committed.
+    std::vector<std::string> paths() const;
 
 private:
-    std::vector<OutputFile*> files() const;
+    using Format = std::string (*)(const CalledRead&);
+    struct Output {
+        std::unique_ptr<OutputFile> file;
+        Format format;
+    };
 
-    std::unique_ptr<OutputFile> m_fastq;
-    std::unique_ptr<OutputFile> m_summary;
-    std::unique_ptr<OutputFile> m_sam;
+    void add(const std::string& name, Format format, const std::string& header);
+    void remove_earlier_outputs() const;
+
+    std::string m_directory;
+    std::vector<Output> m_outputs;
     CallTotals m_totals;
+    std::string m_error;
 };
 
 }  // namespace tamsu_cli

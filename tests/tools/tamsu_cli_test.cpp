@@ -1,5 +1,6 @@
 // The tamsu binary end to end, in a temporary directory, against a server process or its own.
 
+#include "program_support/child_process.h"
 #include "server/catalogue.h"
 #include "server/toy_caller.h"
 #include "support/child_program.h"
@@ -29,6 +30,12 @@ using testing::HasSubstr;
 
 // Reads shorter than this many samples come back uncalled: 20 strides of toy_flipflop_fast.
 constexpr std::size_t k_shortest_called = 20 * 5;
+
+std::string text_of(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
 
 // The tab-separated cells of each line.
 std::vector<std::vector<std::string>> table_of(const std::string& path)
@@ -239,10 +246,11 @@ TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
     }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command_line);
+        const std::string earlier = "@old\nA\n+\n#\n";
         if (c.partial) {
-            // An older complete run must not pass for this one.
+            // An earlier complete run, which stays until a run completes.
             std::filesystem::create_directory(file("out"));
-            std::ofstream(file("out/reads.fastq")) << "@old\nA\n+\n#\n";
+            std::ofstream(file("out/reads.fastq")) << earlier;
         }
         const auto result = tamsu(c.command_line, {}, c.interrupt_after_ms);
         EXPECT_EQ(result.exit_code, c.exit_code) << result.err;
@@ -253,11 +261,53 @@ TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
         const auto exists = [&](const char* name) { return std::filesystem::exists(file(name)); };
         EXPECT_EQ(exists("out"), c.partial);
         EXPECT_EQ(exists("out/reads.fastq.partial") && exists("out/summary.tsv.partial") &&
-                          !exists("out/reads.fastq"),
+                          text_of(file("out/reads.fastq")) == earlier,
                   c.partial);
         std::filesystem::remove_all(file("out"));
     }
     EXPECT_EQ(slow.stop(SIGTERM), 0);
+}
+
+// Outputs go only where they belong: not through a planted link, not over an input, and a
+// completed run leaves nothing of an earlier one beside its own files.
+TEST_F(TamsuCliTest, OutputsReplaceOnlyTheirOwnFiles)
+{
+    write_input("reads.tsv", 3);
+    std::filesystem::create_directory(file("out"));
+    std::ofstream(file("victim")) << "victim\n";
+    std::filesystem::create_symlink("../victim", file("out/reads.fastq.partial"));
+    std::ofstream(file("out/reads.sam")) << "@HD\tVN:1.6\n";
+    // Valid input, at an output's name and under another name.
+    std::filesystem::copy_file(file("reads.tsv"), file("out/summary.tsv"));
+    std::filesystem::create_hard_link(file("out/summary.tsv"), file("linked.tsv"));
+    for (const auto& [input, from_stdin] :
+         {std::pair<std::string, bool>{"linked.tsv", false}, {"-", true}}) {
+        SCOPED_TRACE(input);
+        const auto refused = tamsu("basecall " + input + " --output-dir out",
+                                   from_stdin ? file("out/summary.tsv") : "");
+        EXPECT_EQ(refused.exit_code, 1);
+        EXPECT_THAT(refused.err,
+                    HasSubstr("refusing to read " + input + ": it is the output out/summary.tsv"));
+    }
+    EXPECT_EQ(text_of(file("out/summary.tsv")), text_of(file("reads.tsv")));
+
+    const auto result = tamsu("basecall reads.tsv --output-dir out");
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(text_of(file("victim")), "victim\n");
+    EXPECT_EQ(table_of(file("out/reads.fastq")).size(), 4u * 4);
+    EXPECT_FALSE(std::filesystem::exists(file("out/reads.sam")));
+    EXPECT_FALSE(std::filesystem::exists(file("out/reads.fastq.partial")));
+}
+
+// An answer standard output did not take is a failure.
+TEST_F(TamsuCliTest, UnwrittenAnswerFails)
+{
+    program_support::ChildSetup setup;
+    setup.output_file = "/dev/full";
+    setup.error_file = file("err");
+    program_support::ChildProcess query(TAMSU_CLI_PATH, {"query", "barcode-kits"}, setup);
+    EXPECT_EQ(query.wait_for(std::chrono::seconds(60)), 1);
+    EXPECT_THAT(text_of(file("err")), HasSubstr("tamsu query: cannot write standard output"));
 }
 
 }  // namespace
