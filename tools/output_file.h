@@ -1,6 +1,5 @@
 #pragma once
 
-#include <fstream>
 #include <string>
 
 namespace tamsu_cli {
@@ -13,7 +12,13 @@ public:
     // creates the partial file. Throws std::runtime_error when either fails.
     explicit OutputFile(std::string path);
 
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
     void write(const std::string& text);
+    // The open partial file, for writers of their own; owned by this object until commit().
+    int descriptor() const { return m_descriptor; }
     // Flushes, closes and renames; throws std::runtime_error on a write or rename failure.
     void commit();
 
@@ -22,7 +27,8 @@ public:
 
 private:
     std::string m_path;
-    std::ofstream m_stream;
+    int m_descriptor = -1;
+    int m_write_error = 0;  // the errno of the first failed write
 };
 
 }  // namespace tamsu_cli

@@ -6,18 +6,16 @@
 
 namespace tamsu_cli {
 
-ResultWriter::ResultWriter(const std::string& directory, bool with_sam,
-                           const std::string& sam_header)
+ResultWriter::ResultWriter(const std::string& directory, RecordFormat format,
+                           const RecordHeader& header)
 {
     const std::filesystem::path root(directory.empty() ? "." : directory);
     std::filesystem::create_directories(root);
-    m_fastq = std::make_unique<OutputFile>((root / "reads.fastq").string());
+    m_records = std::make_unique<OutputFile>((root / ReadRecordWriter::file_name(format)).string());
+    m_record_writer = std::make_unique<ReadRecordWriter>(m_records->descriptor(), format,
+                                                         m_records->partial_path(), header);
     m_summary = std::make_unique<OutputFile>((root / "summary.tsv").string());
     m_summary->write(RecordFormatter::summary_header());
-    if (with_sam) {
-        m_sam = std::make_unique<OutputFile>((root / "reads.sam").string());
-        m_sam->write(sam_header);
-    }
 }
 
 void ResultWriter::write(const CalledRead& read)
@@ -30,24 +28,18 @@ void ResultWriter::write(const CalledRead& read)
     } else {
         ++m_totals.not_called;
     }
-    m_fastq->write(RecordFormatter::fastq(read));
+    m_record_writer->write(read);
     m_summary->write(RecordFormatter::summary_row(read));
-    if (m_sam) {
-        m_sam->write(RecordFormatter::sam_records(read));
-    }
 }
 
 std::vector<OutputFile*> ResultWriter::files() const
 {
-    std::vector<OutputFile*> all{m_fastq.get(), m_summary.get()};
-    if (m_sam) {
-        all.push_back(m_sam.get());
-    }
-    return all;
+    return {m_records.get(), m_summary.get()};
 }
 
 void ResultWriter::commit()
 {
+    m_record_writer->close();
     for (auto* file : files()) {
         file->commit();
     }

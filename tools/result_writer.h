@@ -2,6 +2,7 @@
 
 #include "tools/called_read.h"
 #include "tools/output_file.h"
+#include "tools/read_record_writer.h"
 
 #include <memory>
 #include <string>
@@ -20,12 +21,12 @@ struct CallTotals {
     double mean_qscore() const { return called == 0 ? 0.0 : qscore_sum / called; }
 };
 
-// The outputs of one basecall run in a directory: reads.fastq, summary.tsv and, with an
-// alignment index, reads.sam. All of them stay partial until commit().
+// The outputs of one basecall run in a directory: the called reads' records (reads.bam,
+// reads.sam or reads.fastq) and summary.tsv. All of them stay partial until commit().
 class ResultWriter {
 public:
-    // Creates the directory when needed. `sam_header` is written first when `with_sam`.
-    ResultWriter(const std::string& directory, bool with_sam, const std::string& sam_header);
+    // Creates the directory when needed.
+    ResultWriter(const std::string& directory, RecordFormat format, const RecordHeader& header);
 
     void write(const CalledRead& read);
     const CallTotals& totals() const { return m_totals; }
@@ -37,9 +38,9 @@ public:
 private:
     std::vector<OutputFile*> files() const;
 
-    std::unique_ptr<OutputFile> m_fastq;
+    std::unique_ptr<OutputFile> m_records;
     std::unique_ptr<OutputFile> m_summary;
-    std::unique_ptr<OutputFile> m_sam;
+    std::unique_ptr<ReadRecordWriter> m_record_writer;
     CallTotals m_totals;
 };
 
