@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <future>
@@ -60,14 +61,16 @@ RecordHeader record_header(tamsu::TamsuClient& client, const BasecallOptions& op
     }
     header.default_read_group = std::filesystem::path(input.name()).filename().string();
     bool without_run_id = false;
+    auto& groups = header.read_groups;
     for (const auto& run_id : input.run_ids()) {
         without_run_id = without_run_id || run_id.empty();
-        if (!run_id.empty()) {
-            header.read_groups.push_back(run_id);
+        // Read groups of one run share its id; a header names each group once.
+        if (!run_id.empty() && std::find(groups.begin(), groups.end(), run_id) == groups.end()) {
+            groups.push_back(run_id);
         }
     }
-    if (without_run_id || header.read_groups.empty()) {
-        header.read_groups.push_back(header.default_read_group);
+    if (without_run_id || groups.empty()) {
+        groups.push_back(header.default_read_group);
     }
     header.version = tamsu::TamsuClient::get_software_version().text;
     header.command_line = options.command_line;
