@@ -19,3 +19,10 @@ find_library(STREAMVBYTE_LIBRARY streamvbyte REQUIRED)
 add_library(tamsu_slow5 INTERFACE)
 target_include_directories(tamsu_slow5 SYSTEM INTERFACE ${SLOW5_INCLUDE_DIR})
 target_link_libraries(tamsu_slow5 INTERFACE ${SLOW5_LIBRARY} ${STREAMVBYTE_LIBRARY} ZLIB::ZLIB)
+
+# BAM, SAM and FASTQ output of the tamsu program.
+find_path(HTSLIB_INCLUDE_DIR htslib/sam.h REQUIRED)
+find_library(HTSLIB_LIBRARY hts REQUIRED)
+add_library(tamsu_hts INTERFACE)
+target_include_directories(tamsu_hts SYSTEM INTERFACE ${HTSLIB_INCLUDE_DIR})
+target_link_libraries(tamsu_hts INTERFACE ${HTSLIB_LIBRARY})

@@ -12,6 +12,8 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format
     # the tamsu program's raw-signal input
     libslow5-dev libstreamvbyte-dev libzstd-dev zlib1g-dev
+    # its BAM/SAM/FASTQ output, and samtools to check that output in the tests and the main job
+    libhts-dev samtools
     # scripts/fuzz.sh: clang, its libFuzzer and sanitizer runtimes, llvm-symbolizer for reports
     clang-14 libclang-rt-14-dev llvm-14
 )

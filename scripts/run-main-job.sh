@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job: installs the dependencies, builds the command-line basecaller (Release, in
-# build-release/), simulates raw reads and basecalls them with the embedded reference server.
+# build-release/), simulates raw reads into a BLOW5 file and basecalls them with the embedded
+# reference server's base-modification configuration.
 #   scripts/run-main-job.sh [READS]     number of reads to simulate (default 3000)
-# The results go to build-release/main-job/: reads.tsv (the input), out/reads.fastq and
+# The results go to build-release/main-job/: reads.blow5 (the input), out/reads.bam and
 # out/summary.tsv.
 set -euo pipefail
 
@@ -19,12 +20,20 @@ cmake --build "$build_dir" --parallel "$(nproc)" --target tamsu
 tamsu="$build_dir/tools/tamsu"
 
 mkdir -p "$job_dir"
-echo "Simulating $reads reads into $job_dir/reads.tsv"
+echo "Simulating $reads reads into $job_dir/reads.blow5"
 "$tamsu" simulate --count "$reads" --min-length 2000 --max-length 20000 --seed 1 \
-    --output "$job_dir/reads.tsv"
+    --output "$job_dir/reads.blow5"
 
 echo "Basecalling with the embedded reference server"
-"$tamsu" basecall "$job_dir/reads.tsv" --output-dir "$job_dir/out"
+"$tamsu" basecall "$job_dir/reads.blow5" --config toy_modbase --output-dir "$job_dir/out"
+
+# Unaligned records: the header names no reference sequences.
+samtools quickcheck -u "$job_dir/out/reads.bam"
+echo
+echo "First records of $job_dir/out/reads.bam (fields shortened to 60 characters):"
+# awk reads to the end, so samtools never writes into a closed pipe.
+samtools view "$job_dir/out/reads.bam" | awk -F '\t' \
+    'NR <= 3 { for (i = 1; i <= NF; i++) printf "%s%s", substr($i, 1, 60), (i < NF ? "\t" : "\n") }'
 
 echo
 echo "First rows of $job_dir/out/summary.tsv:"

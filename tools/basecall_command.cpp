@@ -15,13 +15,12 @@ const char* BasecallCommand::usage()
 Basecalls the raw reads in INPUT (a .blow5 or .slow5 file, a text file in the format of
 "tamsu simulate", or - for text on standard input) through a basecall server and writes the
 called reads to the output directory:
-  reads.fastq   every called read; the header line is "@<read id>" followed by key=value
-                fields: length, mean_qscore, barcode and lamp_barcode (with kits),
-                alignment=<genome>:<zero-based start> and direction (with an index)
+  reads.bam     every called read as an unaligned record (flag 4), or with --index the
+                server's alignment records; results as tags (see the README): RG, qs (mean
+                quality), bk/bc (barcode kit and arrangement), la/lt (LAMP barcode and
+                target), MM/ML (base modifications), mv/tr (moves and trace, with --moves)
   summary.tsv   one row per read, with a header row; reads too short to call (fewer than
                 20 model strides) have the status not_called and no sequence
-  reads.sam     with --index: the index's SAM header, then each called read's records
-                (unmapped reads as flag 4)
 Files are written as <name>.partial and renamed only when every read came back; a run that
 fails leaves the partial files and exits with status 1. Files of an earlier run stay until
 then; a run that completes removes those of them it did not write (reads.bam, reads.sam,
@@ -37,6 +36,8 @@ Server and run:
                                server runs inside this process on a private ipc:// endpoint
   --config NAME                basecalling configuration (default toy_flipflop_fast)
   --output-dir DIR             where the files go (default: the current directory)
+  --emit-fastq                 reads.fastq instead of reads.bam (tags in the header line)
+  --emit-sam                   reads.sam instead of reads.bam
   --name NAME                  the name the server shows for this client (default tamsu)
   --priority high|medium|low   priority of the reads
   --timeout MS                 wait for each server reply, at least 1 (client default 2000)
@@ -73,7 +74,7 @@ Barcoding:
   --detect-mid-strand-adapter
 
 Alignment:
-  --index FILE                 FASTA file to align the called reads against; adds reads.sam
+  --index FILE                 FASTA file to align the called reads against
   --alignment-type TYPE        (default auto)
   --bed FILE                   BED file of regions of interest
 
@@ -92,6 +93,10 @@ int BasecallCommand::run(const std::vector<std::string>& arguments, std::ostream
         return 0;
     }
     auto options = BasecallOptions::from_command_line(line);
+    options.command_line = "tamsu basecall";
+    for (const auto& argument : arguments) {
+        options.command_line += " " + argument;
+    }
     boost::log::core::get()->set_logging_enabled(options.verbose);
     return BasecallRun(std::move(options), out, err).run();
 }

@@ -81,9 +81,9 @@ std::vector<CommandLine::Option> BasecallOptions::command_line_options()
                              "name"}) {
         options.push_back({name, true});
     }
-    for (const char* name :
-         {"require-barcodes-both-ends", "detect-mid-strand-barcodes", "trim-barcodes",
-          "detect-mid-strand-adapter", "moves", "state-data", "verbose"}) {
+    for (const char* name : {"require-barcodes-both-ends", "detect-mid-strand-barcodes",
+                             "trim-barcodes", "detect-mid-strand-adapter", "moves", "state-data",
+                             "verbose", "emit-fastq", "emit-sam"}) {
         options.push_back({name, false});
     }
     for (const auto& option : SecurityOptions::command_line_options()) {
@@ -103,6 +103,11 @@ BasecallOptions BasecallOptions::from_command_line(const CommandLine& line)
     options.config = line.text("config", options.config);
     options.output_dir = line.text("output-dir", options.output_dir);
     options.verbose = line.has("verbose");
+    options.emit_fastq = line.has("emit-fastq");
+    options.emit_sam = line.has("emit-sam");
+    if (options.emit_fastq && options.emit_sam) {
+        throw UsageError("--emit-fastq and --emit-sam exclude each other");
+    }
     options.read_barcoding(line);
     options.read_lamp(line);
     options.read_connection(line);

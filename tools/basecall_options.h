@@ -26,6 +26,9 @@ struct BasecallOptions {
     std::string server;  // empty: run the embedded server
     std::string config = "toy_flipflop_fast";
     std::string output_dir = ".";
+    bool emit_fastq = false;   // reads.fastq instead of reads.bam
+    bool emit_sam = false;     // reads.sam instead of reads.bam
+    std::string command_line;  // as given, for the output's header
     bool verbose = false;
 
     std::string barcode_kits;

@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <future>
@@ -43,13 +44,37 @@ std::string join(const std::vector<std::string>& items)
     return text;
 }
 
-// The index's header, and this program as the one that wrote the records.
-std::string sam_header(tamsu::TamsuClient& client)
+RecordFormat record_format(const BasecallOptions& options)
 {
-    std::string header;
-    client.get_alignment_sam_header(header);
-    return header +
-           "@PG\tID:tamsu\tPN:tamsu\tVN:" + tamsu::TamsuClient::get_software_version().text + "\n";
+    return options.emit_fastq ? RecordFormat::fastq
+           : options.emit_sam ? RecordFormat::sam
+                              : RecordFormat::bam;
+}
+
+// A read group per run the input declares, and one named after the input for reads without.
+RecordHeader record_header(tamsu::TamsuClient& client, const BasecallOptions& options,
+                           const RawReadSource& input)
+{
+    RecordHeader header;
+    if (!options.index.empty()) {
+        client.get_alignment_sam_header(header.index_header);
+    }
+    header.default_read_group = std::filesystem::path(input.name()).filename().string();
+    bool without_run_id = false;
+    auto& groups = header.read_groups;
+    for (const auto& run_id : input.run_ids()) {
+        without_run_id = without_run_id || run_id.empty();
+        // Read groups of one run share its id; a header names each group once.
+        if (!run_id.empty() && std::find(groups.begin(), groups.end(), run_id) == groups.end()) {
+            groups.push_back(run_id);
+        }
+    }
+    if (without_run_id || groups.empty()) {
+        groups.push_back(header.default_read_group);
+    }
+    header.version = tamsu::TamsuClient::get_software_version().text;
+    header.command_line = options.command_line;
+    return header;
 }
 
 }  // namespace
@@ -101,9 +126,9 @@ int BasecallRun::run_with(const std::string& address)
     if (!connect(client, address)) {
         return 1;
     }
-    const bool with_sam = !m_options.index.empty();
     // Should the directory be unusable, the client's destructor ends the connection.
-    ResultWriter writer(m_options.output_dir, with_sam, with_sam ? sam_header(client) : "");
+    ResultWriter writer(m_options.output_dir, record_format(m_options),
+                        record_header(client, m_options, *reader));
     ReadFeeder feeder(*reader, client);
     return basecall(client, feeder, writer);
 }
@@ -286,11 +311,8 @@ void BasecallRun::print_summary(ResultWriter& writer, unsigned long reads_in, bo
     m_out << "  time:          " << format_fixed(seconds, 1) << " s ("
           << format_fixed(seconds > 0 ? totals.reads / seconds : 0.0, 0) << " reads/s)\n";
     const auto paths = writer.paths();
-    m_out << "  FASTQ:         " << paths[0] << "\n";
+    m_out << "  reads:         " << paths[0] << "\n";
     m_out << "  summary:       " << paths[1] << "\n";
-    if (paths.size() > 2) {
-        m_out << "  SAM:           " << paths[2] << "\n";
-    }
 }
 
 }  // namespace tamsu_cli

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ namespace tamsu_cli {
 // come back without a sequence: `called` is false and only the id and sample count are set.
 struct CalledRead {
     std::string read_id;
+    std::string run_id;  // empty when the input named none
     bool called = false;
     unsigned long samples = 0;
     std::string sequence;
@@ -28,6 +30,14 @@ struct CalledRead {
     long alignment_end = 0;    // exclusive
     std::string alignment_direction;
     std::vector<std::string> sam_records;  // one per alignment, without line breaks
+    // With a base-modification configuration: one probability per base per alphabet letter.
+    std::string mod_alphabet;
+    std::string mod_long_names;
+    std::vector<std::uint8_t> mod_probabilities;
+    // When moves were asked for: one move per model stride of signal, eight trace values each.
+    unsigned long model_stride = 0;
+    std::vector<std::uint8_t> moves;
+    std::vector<std::uint8_t> trace;
 
     static CalledRead from_read(const tamsu::Read& read);
 };

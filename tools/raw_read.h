@@ -13,6 +13,7 @@ struct RawRead {
     float daq_offset = 0.0f;
     float daq_scaling = 1.0f;
     std::vector<std::int16_t> samples;
+    std::string run_id;  // empty when the input names none
 };
 
 }  // namespace tamsu_cli

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tamsu_cli {
 
@@ -17,6 +18,8 @@ public:
     virtual bool next(RawRead& read) = 0;
     // The input as messages name it.
     virtual const std::string& name() const = 0;
+    // The run ids the input declares before its reads; empty entries for runs it names none.
+    virtual std::vector<std::string> run_ids() const { return {}; }
 
     // The reader for `path` by its name: SLOW5/BLOW5 for ".slow5"/".blow5", the tab-separated
     // text format otherwise ("-" for standard input). Throws InputError when it cannot be opened.

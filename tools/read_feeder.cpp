@@ -17,6 +17,10 @@ tamsu::Read make_read(RawRead& raw, unsigned long tag)
     read.set_read_tag(tag);
     auto& metadata = read.get_metadata();
     metadata.insert("read_id", raw.read_id);
+    if (!raw.run_id.empty()) {
+        // Stays with the read for its output records; it does not travel to the server.
+        metadata.insert("run_id", raw.run_id);
+    }
     metadata.insert("daq_offset", raw.daq_offset);
     metadata.insert("daq_scaling", raw.daq_scaling);
     read.get_datasets().emplace(interfaces::dataset::raw_data,

@@ -13,33 +13,7 @@ std::string two_decimals(float value)
     return text;
 }
 
-std::string or_star(const std::string& text)
-{
-    return text.empty() ? "*" : text;
-}
-
 }  // namespace
-
-std::string RecordFormatter::fastq(const CalledRead& read)
-{
-    if (!read.called) {
-        return {};
-    }
-    std::string header = "@" + read.read_id;
-    header += " length=" + std::to_string(read.sequence.size());
-    header += " mean_qscore=" + two_decimals(read.mean_qscore);
-    if (!read.barcode_arrangement.empty()) {
-        header += " barcode=" + read.barcode_arrangement;
-    }
-    if (!read.lamp_barcode.empty()) {
-        header += " lamp_barcode=" + read.lamp_barcode;
-    }
-    if (read.aligned) {
-        header += " alignment=" + read.alignment_genome + ":" +
-                  std::to_string(read.alignment_start) + " direction=" + read.alignment_direction;
-    }
-    return header + "\n" + read.sequence + "\n+\n" + read.qstring + "\n";
-}
 
 std::string RecordFormatter::summary_header()
 {
@@ -65,22 +39,6 @@ std::string RecordFormatter::summary_row(const CalledRead& read)
         row += "\t\t\t";
     }
     return row + "\n";
-}
-
-std::string RecordFormatter::sam_records(const CalledRead& read)
-{
-    if (!read.called) {
-        return {};
-    }
-    if (read.sam_records.empty()) {
-        return read.read_id + "\t4\t*\t0\t0\t*\t*\t0\t0\t" + or_star(read.sequence) + "\t" +
-               or_star(read.qstring) + "\n";
-    }
-    std::string text;
-    for (const auto& record : read.sam_records) {
-        text += record + "\n";
-    }
-    return text;
 }
 
 }  // namespace tamsu_cli

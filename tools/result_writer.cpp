@@ -42,23 +42,17 @@ void ResultWriter::check_input(const std::string& directory, const std::string& 
     }
 }
 
-ResultWriter::ResultWriter(const std::string& directory, bool with_sam,
-                           const std::string& sam_header)
+ResultWriter::ResultWriter(const std::string& directory, RecordFormat format,
+                           const RecordHeader& header)
         : m_directory(root_of(directory).string())
 {
     std::filesystem::create_directories(m_directory);
-    add("reads.fastq", &RecordFormatter::fastq, "");
-    add("summary.tsv", &RecordFormatter::summary_row, RecordFormatter::summary_header());
-    if (with_sam) {
-        add("reads.sam", &RecordFormatter::sam_records, sam_header);
-    }
-}
-
-void ResultWriter::add(const std::string& name, Format format, const std::string& header)
-{
-    auto file = std::make_unique<OutputFile>((std::filesystem::path(m_directory) / name).string());
-    file->write(header);
-    m_outputs.push_back({std::move(file), format});
+    const std::filesystem::path root(m_directory);
+    m_records = std::make_unique<OutputFile>((root / ReadRecordWriter::file_name(format)).string());
+    m_record_writer = std::make_unique<ReadRecordWriter>(m_records->descriptor(), format,
+                                                         m_records->partial_path(), header);
+    m_summary = std::make_unique<OutputFile>((root / "summary.tsv").string());
+    m_summary->write(RecordFormatter::summary_header());
 }
 
 void ResultWriter::write(const CalledRead& read)
@@ -75,32 +69,39 @@ void ResultWriter::write(const CalledRead& read)
         return;
     }
     try {
-        for (auto& output : m_outputs) {
-            output.file->write(output.format(read));
-        }
+        m_record_writer->write(read);
+        m_summary->write(RecordFormatter::summary_row(read));
     } catch (const std::runtime_error& error) {
         m_error = error.what();
     }
 }
 
+std::vector<OutputFile*> ResultWriter::files() const
+{
+    return {m_records.get(), m_summary.get()};
+}
+
 void ResultWriter::commit()
 {
-    for (auto& output : m_outputs) {
-        output.file->close();
+    // The record writer writes through a duplicate of the record file's descriptor.
+    m_record_writer->close();
+    for (auto* file : files()) {
+        file->close();
     }
-    for (auto& output : m_outputs) {
-        output.file->commit();
+    for (auto* file : files()) {
+        file->commit();
     }
     remove_earlier_outputs();
 }
 
 void ResultWriter::remove_earlier_outputs() const
 {
+    const auto outputs = files();
     for (const auto& name : known_outputs()) {
         const auto path = (std::filesystem::path(m_directory) / name).string();
         const bool written =
-                std::any_of(m_outputs.begin(), m_outputs.end(),
-                            [&](const Output& output) { return output.file->path() == path; });
+                std::any_of(outputs.begin(), outputs.end(),
+                            [&](const OutputFile* file) { return file->path() == path; });
         for (const auto& stale : {path, path + ".partial"}) {
             std::error_code error;
             if (!written && !std::filesystem::remove(stale, error) && error) {
@@ -114,8 +115,8 @@ void ResultWriter::remove_earlier_outputs() const
 std::vector<std::string> ResultWriter::paths() const
 {
     std::vector<std::string> all;
-    for (const auto& output : m_outputs) {
-        all.push_back(output.file->current_path());
+    for (const auto* file : files()) {
+        all.push_back(file->current_path());
     }
     return all;
 }

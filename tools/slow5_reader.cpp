@@ -75,6 +75,11 @@ Slow5Reader::Slow5Reader(const std::string& path)
     if (!m_file) {
         throw InputError("cannot read " + path + ": not a SLOW5 or BLOW5 file");
     }
+    const auto* header = m_file->header;
+    for (std::uint32_t group = 0; group < header->num_read_groups; ++group) {
+        const char* run_id = slow5_hdr_get("run_id", group, header);
+        m_run_ids.emplace_back(run_id == nullptr ? "" : run_id);
+    }
 }
 
 Slow5Reader::~Slow5Reader() = default;
@@ -97,6 +102,7 @@ bool Slow5Reader::next(RawRead& read)
                          ": digitisation must be positive");
     }
     read.read_id.assign(record->read_id, record->read_id_len);
+    read.run_id = record->read_group < m_run_ids.size() ? m_run_ids[record->read_group] : "";
     read.daq_offset = static_cast<float>(record->offset);
     read.daq_scaling = static_cast<float>(record->range / record->digitisation);
     read.samples.assign(record->raw_signal, record->raw_signal + record->len_raw_signal);

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 struct slow5_file;
 struct slow5_rec;
@@ -25,6 +26,8 @@ public:
     bool next(RawRead& read) override;
 
     const std::string& name() const override { return m_name; }
+    // The "run_id" attribute of each read group.
+    std::vector<std::string> run_ids() const override { return m_run_ids; }
 
 private:
     struct CloseFile {
@@ -37,6 +40,7 @@ private:
     std::string m_name;
     std::unique_ptr<slow5_file, CloseFile> m_file;
     std::unique_ptr<slow5_rec, FreeRecord> m_record;
+    std::vector<std::string> m_run_ids;
     std::size_t m_records_read = 0;
 };
 

@@ -25,7 +25,8 @@ TEST(BasecallOptionsTest, RefusesValuesTheClientCannotTakeAndAppliesEachToItsSet
     // The last block size is the model stride of 5 times beyond 64 bits.
     for (const char* bad :
          {"", "--priority urgent", "--timeout 4294967296", "--timeout 0", "--block-size 0",
-          "--block-size 3689348814741910324", "--max-reads-queued 0", "--alignment-type full"}) {
+          "--block-size 3689348814741910324", "--max-reads-queued 0", "--alignment-type full",
+          "--emit-fastq --emit-sam"}) {
         EXPECT_THROW(parse(*bad ? std::string("in.tsv ") + bad : ""), UsageError) << bad;
     }
     // Each option reaches its own setter: the client's state report shows the values taken.

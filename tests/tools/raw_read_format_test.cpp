@@ -15,7 +15,7 @@ using testing::HasSubstr;
 
 TEST(RawReadFormatTest, FormatParsesBackExactlyAndBadLinesSayWhatIsWrong)
 {
-    const RawRead read{"abc-123", -3.14159274f, 0.1f, {0, -32768, 32767, 5}};
+    const RawRead read{"abc-123", -3.14159274f, 0.1f, {0, -32768, 32767, 5}, {}};
     const auto back = RawReadFormat::parse(RawReadFormat::format(read) + "\r");
     EXPECT_EQ(std::tie(back.read_id, back.daq_offset, back.daq_scaling, back.samples),
               std::tie(read.read_id, read.daq_offset, read.daq_scaling, read.samples));

@@ -16,14 +16,14 @@ namespace tamsu_cli {
 namespace {
 
 // Run in a child: files may grow to 4 KiB, so called reads fail while being written and the
-// summary rows of uncalled ones (which add nothing to the FASTQ) fail when closed, after the
-// FASTQ closed fine. Prints the failure and exits with status 1.
+// summary rows of uncalled ones (which add no record) fail when closed, after the
+// records closed fine. Prints the failure and exits with status 1.
 [[noreturn]] void write_past_the_limit(const std::string& directory, bool called)
 {
     ::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{4096, 4096};
     ::setrlimit(RLIMIT_FSIZE, &limit);
-    ResultWriter writer(directory, false, "");
+    ResultWriter writer(directory, RecordFormat::fastq, RecordHeader{});
     CalledRead read;
     read.read_id = "read";
     read.called = called;

@@ -19,7 +19,7 @@ std::vector<RawRead> reads()
 {
     std::vector<RawRead> made;
     for (int r = 0; r < 3; ++r) {
-        RawRead read{"read-" + std::to_string(r), 10.0f + r, 1400.0f / 8192.0f, {}};
+        RawRead read{"read-" + std::to_string(r), 10.0f + r, 1400.0f / 8192.0f, {}, {}};
         for (int i = 0; i < 3000 + 1000 * r; ++i) {
             read.samples.push_back(
                     static_cast<std::int16_t>(i % 5 == 0 ? -32768 + i : 400 + i % 97));

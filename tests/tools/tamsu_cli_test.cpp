@@ -9,6 +9,7 @@
 #include "support/temp_directory.h"
 #include "tools/raw_read_format.h"
 #include "tools/raw_read_reader.h"
+#include "tools/slow5_reader.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -38,10 +39,9 @@ std::string text_of(const std::string& path)
 }
 
 // The tab-separated cells of each line.
-std::vector<std::vector<std::string>> table_of(const std::string& path)
+std::vector<std::vector<std::string>> cells_of(std::istream& file)
 {
     std::vector<std::vector<std::string>> rows;
-    std::ifstream file(path);
     for (std::string line; std::getline(file, line);) {
         rows.emplace_back();
         std::istringstream cells(line + "\t");
@@ -52,11 +52,34 @@ std::vector<std::vector<std::string>> table_of(const std::string& path)
     return rows;
 }
 
-// Rows of a tab-separated file by their first cell.
-std::map<std::string, std::vector<std::string>> rows_by_id(const std::string& path)
+std::vector<std::vector<std::string>> table_of(const std::string& path)
+{
+    std::ifstream file(path);
+    return cells_of(file);
+}
+
+std::vector<std::vector<std::string>> table_of_text(const std::string& text)
+{
+    std::istringstream lines(text);
+    return cells_of(lines);
+}
+
+std::multiset<std::string> sorted_lines(const std::string& text)
+{
+    std::istringstream lines(text);
+    std::multiset<std::string> sorted;
+    for (std::string line; std::getline(lines, line);) {
+        sorted.insert(line);
+    }
+    return sorted;
+}
+
+// Rows by their first cell.
+std::map<std::string, std::vector<std::string>>
+rows_by_id(const std::vector<std::vector<std::string>>& table)
 {
     std::map<std::string, std::vector<std::string>> found;
-    for (auto& row : table_of(path)) {
+    for (auto& row : table) {
         found[row.at(0)] = std::move(row);
     }
     return found;
@@ -86,11 +109,30 @@ protected:
         }
         std::ofstream appended(file(name), std::ios::app);
         for (const auto length : {k_shortest_called - 1, k_shortest_called}) {
-            reads.push_back({"short" + std::to_string(length), 0.0f, 1.0f,
-                             tamsu_test::make_samples(length, 3)});
+            reads.push_back({"short" + std::to_string(length),
+                             0.0f,
+                             1.0f,
+                             tamsu_test::make_samples(length, 3),
+                             {}});
             appended << RawReadFormat::format(reads.back()) << "\n";
         }
         return reads;
+    }
+
+    // What samtools printed; a failure fails the test.
+    std::string samtools(const std::string& arguments)
+    {
+        std::istringstream words(arguments);
+        const auto result = tamsu_test::run_program(
+                SAMTOOLS_PATH, {std::istream_iterator<std::string>(words), {}}, m_directory.path());
+        EXPECT_EQ(result.exit_code, 0) << arguments << ": " << result.err;
+        return result.out;
+    }
+
+    // The lines samtools printed, sorted: reads come back in no fixed order.
+    std::multiset<std::string> sorted_samtools(const std::string& arguments)
+    {
+        return sorted_lines(samtools(arguments));
     }
 
     std::string file(const std::string& name) const { return m_directory.file(name); }
@@ -134,22 +176,22 @@ TEST_F(TamsuCliTest, BasecallWritesWhatTheServerCalledAlignedAndBarcoded)
     ASSERT_EQ(result.exit_code, 0) << result.err;
     EXPECT_THAT(result.out, HasSubstr("reads in:      10\n"));
     EXPECT_THAT(result.out, HasSubstr("reads called:  9 (1 not called"));
-    const auto fastq = table_of(file("out/reads.fastq"));
-    ASSERT_EQ(fastq.size(), 4 * (input.size() - 1));
-    for (std::size_t i = 0; i < fastq.size(); i += 4) {
-        const auto& header = fastq[i][0];
-        const auto& expected = predicted.at(header.substr(1, header.find(' ') - 1));
-        EXPECT_THAT(header, HasSubstr(" length=" + std::to_string(expected.sequence.size()) +
-                                      " mean_qscore="));
-        EXPECT_EQ(fastq[i + 1][0] + " " + fastq[i + 3][0],
-                  expected.sequence + " " + expected.qstring);
+    const auto records = table_of_text(samtools("view out/reads.bam"));
+    ASSERT_EQ(records.size(), input.size() - 1);
+    for (const auto& record : records) {
+        const auto& expected = predicted.at(record.at(0));
+        EXPECT_EQ(record.at(9) + " " + record.at(10), expected.sequence + " " + expected.qstring);
+        EXPECT_THAT(record, testing::IsSupersetOf({"RG:Z:standard input", "bk:Z:TOY-BC12"}));
+        EXPECT_THAT(record, testing::Contains(testing::StartsWith("mv:B:c,5,1,")));
     }
-    const auto summary = rows_by_id(file("out/summary.tsv"));
+    const auto sam = rows_by_id(records);
+    const auto summary = rows_by_id(table_of(file("out/summary.tsv")));
     ASSERT_EQ(summary.size(), input.size() + 1);
-    // The server's header for the index (the last of its two @SQ lines), then the records.
-    const auto sam = rows_by_id(file("out/reads.sam"));
-    EXPECT_EQ(sam.at("@SQ").at(1) + " " + sam.at("@SQ").at(2),
+    // The server's header for the index (the last of its two @SQ lines), and this run.
+    const auto header = rows_by_id(table_of_text(samtools("view -H --no-PG out/reads.bam")));
+    EXPECT_EQ(header.at("@SQ").at(1) + " " + header.at("@SQ").at(2),
               "SN:chrA LN:" + std::to_string(sequence.size() + 15));
+    EXPECT_THAT(header.at("@PG"), testing::Contains("CL:tamsu basecall -" + curve + options));
     for (const auto& read : input) {
         SCOPED_TRACE(read.read_id);
         const auto& row = summary.at(read.read_id);
@@ -176,7 +218,7 @@ TEST_F(TamsuCliTest, SignalFilesOfEveryFormatCarryTheSameReads)
         SCOPED_TRACE(name);
         ASSERT_EQ(tamsu("simulate --count 12 --seed 7 --min-length 150 --output " + name).exit_code,
                   0);
-        const auto result = tamsu("basecall " + name + " --output-dir out-" + name);
+        const auto result = tamsu("basecall " + name + " --emit-fastq --output-dir out-" + name);
         ASSERT_EQ(result.exit_code, 0) << result.err;
         // Records in the order they came back.
         auto records = table_of(file("out-" + name + "/reads.fastq"));
@@ -192,6 +234,68 @@ TEST_F(TamsuCliTest, SignalFilesOfEveryFormatCarryTheSameReads)
     std::ofstream(file("not.blow5")) << "read\t1\t1\t1,2\n";
     EXPECT_THAT(tamsu("basecall not.blow5").err,
                 HasSubstr("cannot read not.blow5: not a SLOW5 or BLOW5 file"));
+}
+
+// Base modifications as MM/ML, read groups from the input's run ids, and the same records in
+// BAM, SAM and FASTQ.
+TEST_F(TamsuCliTest, RecordsCarryModificationsAndRunsInEveryFormat)
+{
+    ASSERT_EQ(tamsu("simulate --count 3 --seed 5 --min-length 300 --output plain.slow5").exit_code,
+              0);
+    // Two runs: the last read belongs to the second.
+    std::ifstream plain(file("plain.slow5"));
+    std::ofstream runs(file("runs.slow5"));
+    for (std::string line; std::getline(plain, line);) {
+        if (line == "#num_read_groups\t1") {
+            line = "#num_read_groups\t2\n@run_id\trun-a\trun-b";
+        }
+        runs << (plain.peek() == EOF ? line.replace(line.find("\t0\t"), 3, "\t1\t") : line) << "\n";
+    }
+    runs.close();
+    const std::string basecall = "basecall runs.slow5 --config toy_modbase --output-dir ";
+    for (const char* run : {"bam", "sam --emit-sam", "fastq --emit-fastq"}) {
+        const auto result = tamsu(basecall + run);
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+    }
+    // Unaligned: without an index the header has no reference sequences.
+    samtools("quickcheck -u bam/reads.bam");
+    EXPECT_THAT(samtools("view -H bam/reads.bam"), HasSubstr("@RG\tID:run-a\n@RG\tID:run-b\n"));
+
+    std::map<std::string, reference_server::CalledRead> predicted;
+    std::map<std::string, std::string> run_ids;
+    Slow5Reader reader(file("runs.slow5"));
+    for (RawRead read; reader.next(read);) {
+        run_ids[read.read_id] = read.run_id;
+        predicted[read.read_id] = reference_server::ToyCaller::call(
+                read.samples, read.daq_offset, read.daq_scaling,
+                *reference_server::find_config("toy_modbase"), {false, false});
+    }
+    const auto records = table_of_text(samtools("view bam/reads.bam"));
+    ASSERT_EQ(records.size(), 3u);
+    for (const auto& record : records) {
+        SCOPED_TRACE(record.at(0));
+        const auto& expected = predicted.at(record.at(0));
+        // Each C's probability of 5mC, in the alphabet's last column.
+        std::string mm = "MM:Z:C+m?";
+        std::string ml = "ML:B:C";
+        for (std::size_t i = 0; i < expected.sequence.size(); ++i) {
+            if (expected.sequence[i] == 'C') {
+                mm += ",0";
+                ml += "," + std::to_string(expected.mod_probabilities.at(i * 5 + 4));
+            }
+        }
+        EXPECT_EQ(record.at(1) + " " + record.at(9), "4 " + expected.sequence);
+        EXPECT_THAT(record, testing::IsSupersetOf({mm + ";", ml, "RG:Z:" + run_ids[record[0]]}));
+    }
+    std::set<std::string> runs_seen;
+    for (const auto& [id, run_id] : run_ids) {
+        runs_seen.insert(run_id);
+    }
+    EXPECT_EQ(runs_seen, (std::set<std::string>{"run-a", "run-b"}));
+    EXPECT_EQ(sorted_samtools("view sam/reads.sam"), sorted_samtools("view bam/reads.bam"));
+    std::ifstream fastq(file("fastq/reads.fastq"));
+    EXPECT_EQ(sorted_samtools("fastq -T * bam/reads.bam"),
+              sorted_lines(std::string(std::istreambuf_iterator<char>(fastq), {})));
 }
 
 // Every way a run ends: its exit status, what it says, and the partial files it may leave.
@@ -227,7 +331,7 @@ TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
             {"query statistics --timeout 100" + nobody, 1, "timed_out"},
             {"basecall missing.tsv --output-dir out", 1, "cannot read missing.tsv"},
             {"basecall bad.tsv --output-dir out", 1,
-             "bad.tsv: line 7: sample 3 |out/reads.fastq.partial", true},
+             "bad.tsv: line 7: sample 3 |out/reads.bam.partial", true},
             // The client's refusal, as the server gave it.
             {run + "--lamp-kit NO-SUCH-LAMP", 1,
              "[barcode_kit_unavailable] the server has no LAMP kit 'NO-SUCH-LAMP'"},
@@ -250,7 +354,7 @@ TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
         if (c.partial) {
             // An earlier complete run, which stays until a run completes.
             std::filesystem::create_directory(file("out"));
-            std::ofstream(file("out/reads.fastq")) << earlier;
+            std::ofstream(file("out/reads.bam")) << earlier;
         }
         const auto result = tamsu(c.command_line, {}, c.interrupt_after_ms);
         EXPECT_EQ(result.exit_code, c.exit_code) << result.err;
@@ -260,8 +364,8 @@ TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
         }
         const auto exists = [&](const char* name) { return std::filesystem::exists(file(name)); };
         EXPECT_EQ(exists("out"), c.partial);
-        EXPECT_EQ(exists("out/reads.fastq.partial") && exists("out/summary.tsv.partial") &&
-                          text_of(file("out/reads.fastq")) == earlier,
+        EXPECT_EQ(exists("out/reads.bam.partial") && exists("out/summary.tsv.partial") &&
+                          text_of(file("out/reads.bam")) == earlier,
                   c.partial);
         std::filesystem::remove_all(file("out"));
     }
@@ -277,6 +381,7 @@ TEST_F(TamsuCliTest, OutputsReplaceOnlyTheirOwnFiles)
     std::ofstream(file("victim")) << "victim\n";
     std::filesystem::create_symlink("../victim", file("out/reads.fastq.partial"));
     std::ofstream(file("out/reads.sam")) << "@HD\tVN:1.6\n";
+    std::ofstream(file("out/reads.bam")) << "old";
     // Valid input, at an output's name and under another name.
     std::filesystem::copy_file(file("reads.tsv"), file("out/summary.tsv"));
     std::filesystem::create_hard_link(file("out/summary.tsv"), file("linked.tsv"));
@@ -291,11 +396,12 @@ TEST_F(TamsuCliTest, OutputsReplaceOnlyTheirOwnFiles)
     }
     EXPECT_EQ(text_of(file("out/summary.tsv")), text_of(file("reads.tsv")));
 
-    const auto result = tamsu("basecall reads.tsv --output-dir out");
+    const auto result = tamsu("basecall reads.tsv --emit-fastq --output-dir out");
     ASSERT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(text_of(file("victim")), "victim\n");
     EXPECT_EQ(table_of(file("out/reads.fastq")).size(), 4u * 4);
     EXPECT_FALSE(std::filesystem::exists(file("out/reads.sam")));
+    EXPECT_FALSE(std::filesystem::exists(file("out/reads.bam")));
     EXPECT_FALSE(std::filesystem::exists(file("out/reads.fastq.partial")));
 }
 
