@@ -9,8 +9,8 @@ namespace tamsu_cli {
 
 namespace {
 
-// How long the input waits before offering a read again when every client is full.
-constexpr auto k_full_wait = std::chrono::milliseconds(5);
+// How long the input waits for room in each client's queue once every one was full.
+constexpr unsigned long k_full_wait_ms = 5;
 
 tamsu::Read make_read(const RawRead& raw, std::uint64_t tag)
 {
@@ -90,26 +90,30 @@ bool ClientPool::pass(RawRead raw, const std::atomic<bool>& stop)
         tag = m_in_flight.add(std::move(raw));
         read = make_read(m_in_flight.raw(tag), tag);
     }
-    while (!stop) {
+    // First to any client with room at once; only when every one is full, waiting for room.
+    for (unsigned long wait_ms = 0; !stop; wait_ms = k_full_wait_ms) {
         std::unique_lock<std::mutex> lock(m_mutex);
         // Reads to be passed again go first.
         const bool waiting = !m_in_flight.requeue_empty();
         lock.unlock();
-        const auto offered = waiting ? Offer::full : offer(read, tag);
+        if (waiting) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(k_full_wait_ms));
+            continue;
+        }
+        const auto offered = offer(read, tag, wait_ms);
         if (offered == Offer::passed) {
             return true;
         }
         if (offered == Offer::nobody) {
             break;
         }
-        std::this_thread::sleep_for(k_full_wait);
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_in_flight.complete(tag);
     return false;
 }
 
-ClientPool::Offer ClientPool::offer(tamsu::Read& read, std::uint64_t tag)
+ClientPool::Offer ClientPool::offer(tamsu::Read& read, std::uint64_t tag, unsigned long wait_ms)
 {
     std::size_t first = 0;
     {
@@ -124,7 +128,8 @@ ClientPool::Offer ClientPool::offer(tamsu::Read& read, std::uint64_t tag)
         }
         anyone = true;
         auto& client = m_members[index]->client;
-        const auto result = client.pass_read(read, 0);
+        // 0 stands for the client's default wait, which this program leaves at none.
+        const auto result = client.pass_read(read, wait_ms);
         if (result == tamsu::PassReadResult::invalid_read) {
             throw refusal(client, read, result);
         }
@@ -263,7 +268,7 @@ void ClientPool::resend()
         }
         auto read = make_read(m_in_flight.raw(*tag), *tag);
         lock.unlock();
-        const auto offered = offer(read, *tag);
+        const auto offered = offer(read, *tag, 0);
         // A client still finishing may be a better choice once it is done.
         if (offered == Offer::full || (offered == Offer::nobody && (finishing() || !reopen()))) {
             return;

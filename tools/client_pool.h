@@ -88,8 +88,9 @@ private:
         bool dropped = false;  // its server dropped reads
     };
 
-    // Offers the read to the active clients in turn, starting after the last one that took one.
-    Offer offer(tamsu::Read& read, std::uint64_t tag);
+    // Offers the read to the active clients in turn, starting after the last one that took one,
+    // each waiting up to `wait_ms` for room.
+    Offer offer(tamsu::Read& read, std::uint64_t tag, unsigned long wait_ms);
     State state(std::size_t index) const;
     std::size_t collect(std::size_t index, const Sink& sink);
     void check_connections(const Sink& sink);

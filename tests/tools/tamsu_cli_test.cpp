@@ -298,7 +298,7 @@ TEST_F(TamsuCliTest, SeveralServersShareTheReadsAndTakeOverFromALostOne)
         });
         const auto out = std::string("out-") + c.name;
         const auto result =
-                tamsu("basecall reads.tsv --timeout 200 --reconnect-timeout 1 --server " +
+                tamsu("basecall reads.tsv --timeout 1000 --reconnect-timeout 1 --server " +
                       endpoints[0] + " --server " + endpoints[1] + " --output-dir " + out);
         killer.join();
         ASSERT_EQ(result.exit_code, 0) << result.err;
