@@ -33,7 +33,10 @@ and lines starting with # are ignored. "tamsu simulate" writes such files.
 
 Server and run:
   --server ADDRESS             a port, HOST:PORT or ipc://PATH; without it a reference
-                               server runs inside this process on a private ipc:// endpoint
+                               server runs inside this process on a private ipc:// endpoint.
+                               Given several times, each read goes to a server with room
+                               for it; the reads of a server lost for good (see
+                               --reconnect-timeout) go to the others
   --config NAME                basecalling configuration (default toy_flipflop_fast)
   --output-dir DIR             where the files go (default: the current directory)
   --emit-fastq                 reads.fastq instead of reads.bam (tags in the header line)

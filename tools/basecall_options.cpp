@@ -99,7 +99,7 @@ BasecallOptions BasecallOptions::from_command_line(const CommandLine& line)
     }
     BasecallOptions options;
     options.input = line.positionals().front();
-    options.server = line.text("server");
+    options.servers = line.texts("server");
     options.config = line.text("config", options.config);
     options.output_dir = line.text("output-dir", options.output_dir);
     options.verbose = line.has("verbose");
@@ -111,7 +111,7 @@ BasecallOptions BasecallOptions::from_command_line(const CommandLine& line)
     options.read_barcoding(line);
     options.read_lamp(line);
     options.read_connection(line);
-    options.security = SecurityOptions::from_command_line(line, !options.server.empty());
+    options.security = SecurityOptions::from_command_line(line, !options.servers.empty());
     return options;
 }
 

@@ -23,7 +23,7 @@ struct BasecallOptions {
     using SetterCalls = std::vector<std::pair<const char*, std::function<tamsu::Result()>>>;
 
     std::string input;
-    std::string server;  // empty: run the embedded server
+    std::vector<std::string> servers;  // empty: run the embedded server
     std::string config = "toy_flipflop_fast";
     std::string output_dir = ".";
     bool emit_fastq = false;   // reads.fastq instead of reads.bam

@@ -2,6 +2,7 @@
 
 #include "client/server_query.h"
 #include "client/tamsu_client.h"
+#include "tools/client_pool.h"
 #include "tools/embedded_server.h"
 #include "tools/input_error.h"
 #include "tools/interrupt_flag.h"
@@ -15,8 +16,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <future>
-#include <list>
 #include <thread>
 
 namespace tamsu_cli {
@@ -24,7 +23,6 @@ namespace tamsu_cli {
 namespace {
 
 constexpr auto k_idle_wait = std::chrono::milliseconds(2);
-constexpr auto k_finish_poll = std::chrono::milliseconds(20);
 // The client's own request time-out, for a query when --timeout was not given.
 constexpr unsigned int k_default_timeout_ms = 2000;
 
@@ -86,16 +84,18 @@ BasecallRun::BasecallRun(BasecallOptions options, std::ostream& out, std::ostrea
 {
 }
 
+BasecallRun::~BasecallRun() = default;
+
 int BasecallRun::run()
 {
     m_start = std::chrono::steady_clock::now();
     InterruptFlag::install();
     try {
-        if (!m_options.server.empty()) {
-            return run_with(m_options.server);
+        if (!m_options.servers.empty()) {
+            return run_with(m_options.servers);
         }
         EmbeddedServer server;
-        return run_with(server.address());
+        return run_with({server.address()});
     } catch (const std::exception& error) {
         m_err << "tamsu: " << error.what() << "\n";
         return 1;
@@ -104,42 +104,38 @@ int BasecallRun::run()
 
 std::string BasecallRun::server_name(const std::string& address) const
 {
-    return m_options.server.empty() ? "the embedded server" : "server " + address;
+    return m_options.servers.empty() ? "the embedded server" : "server " + address;
 }
 
-int BasecallRun::run_with(const std::string& address)
+int BasecallRun::run_with(const std::vector<std::string>& addresses)
 {
     ResultWriter::check_input(m_options.output_dir, m_options.input);
     const auto reader = RawReadSource::open(m_options.input);
-    // Before the client, whose handler refers to it.
-    m_watch.emplace(server_name(address), m_err);
-    tamsu::TamsuClient client(address, m_options.config);
-    auto failed_setter = m_options.apply_to(client);
-    if (failed_setter.empty() &&
-        client.set_state_change_handler(m_watch->handler()) != tamsu::Result::success) {
-        failed_setter = "set_state_change_handler";
+    std::vector<ClientPool::Server> servers;
+    for (const auto& address : addresses) {
+        servers.push_back({address, server_name(address)});
     }
-    if (!failed_setter.empty()) {
-        m_err << "tamsu: the client refused a parameter (" << failed_setter << ")\n";
-        return 1;
+    m_clients = std::make_unique<ClientPool>(m_options, servers, m_err);
+    for (std::size_t index = 0; index < addresses.size(); ++index) {
+        if (!connect(index, addresses[index])) {
+            return 1;
+        }
     }
-    if (!connect(client, address)) {
-        return 1;
-    }
-    // Should the directory be unusable, the client's destructor ends the connection.
+    // Should the directory be unusable, the clients' destructors end the connections.
     ResultWriter writer(m_options.output_dir, record_format(m_options),
-                        record_header(client, m_options, *reader));
-    ReadFeeder feeder(*reader, client);
-    return basecall(client, feeder, writer);
+                        record_header(m_clients->client(0), m_options, *reader));
+    ReadFeeder feeder(*reader, *m_clients);
+    return basecall(feeder, writer);
 }
 
-bool BasecallRun::connect(tamsu::TamsuClient& client, const std::string& address)
+bool BasecallRun::connect(std::size_t index, const std::string& address)
 {
+    auto& client = m_clients->client(index);
     tamsu::Result result = tamsu::Result::failed;
     std::string message = missing_file();
     if (message.empty()) {
         try {
-            result = m_watch->connect(client);
+            result = m_clients->connect(index);
             message = client.get_error_message();
         } catch (const std::exception& error) {
             message = error.what();
@@ -203,46 +199,30 @@ std::string BasecallRun::unknown_lamp_kit(const std::string& address) const
     return "[barcode_kit_unavailable] the server has no LAMP kit '" + m_options.lamp_kit + "'";
 }
 
-int BasecallRun::basecall(tamsu::TamsuClient& client, ReadFeeder& feeder, ResultWriter& writer)
+int BasecallRun::basecall(ReadFeeder& feeder, ResultWriter& writer)
 {
     ProgressMeter progress(m_err, isatty(STDERR_FILENO) == 1);
+    const auto write = [&](const tamsu::Read& read) {
+        writer.write(CalledRead::from_read(read));
+        progress.update(writer.totals().reads);
+    };
     feeder.start();
     std::string reason;
-    while (!feeder.done() && reason.empty()) {
-        m_watch->report_reconnection(client);
-        if (collect(client, writer, progress) == 0) {
+    while (reason.empty() && !m_clients->done()) {
+        if (m_clients->step(feeder.done(), write) == 0) {
             std::this_thread::sleep_for(k_idle_wait);
         }
-        reason = stop_reason(client, feeder, writer);
+        reason = stop_reason(feeder, writer);
     }
     feeder.stop();
-    reason = stop_reason(client, feeder, writer);
-    bool complete = false;
-    if (reason.empty()) {
-        complete = finish(client, writer, progress);
-        reason = stop_reason(client, feeder, writer);
-    } else {
-        client.disconnect();
-        collect(client, writer, progress);
+    if (!reason.empty()) {
+        m_clients->stop(write);
     }
     progress.finish();
-    return conclude(complete, reason, writer, feeder.passed());
+    return conclude(reason.empty(), reason, writer, feeder.passed());
 }
 
-std::size_t BasecallRun::collect(tamsu::TamsuClient& client, ResultWriter& writer,
-                                 ProgressMeter& progress)
-{
-    std::list<tamsu::Read> reads;
-    client.get_completed_reads(reads);
-    for (const auto& read : reads) {
-        writer.write(CalledRead::from_read(read));
-    }
-    progress.update(writer.totals().reads);
-    return reads.size();
-}
-
-std::string BasecallRun::stop_reason(tamsu::TamsuClient& client, const ReadFeeder& feeder,
-                                     const ResultWriter& writer) const
+std::string BasecallRun::stop_reason(const ReadFeeder& feeder, const ResultWriter& writer) const
 {
     if (InterruptFlag::raised()) {
         return "interrupted";
@@ -250,29 +230,8 @@ std::string BasecallRun::stop_reason(tamsu::TamsuClient& client, const ReadFeede
     if (!writer.error().empty()) {
         return writer.error();
     }
-    if (client.get_status() == tamsu::ConnectionStatus::error) {
-        return "the connection failed: " + client.get_error_message();
-    }
-    return feeder.error();
-}
-
-bool BasecallRun::finish(tamsu::TamsuClient& client, ResultWriter& writer, ProgressMeter& progress)
-{
-    // finish blocks until every read is back; keep writing what arrives meanwhile.
-    auto finishing = std::async(std::launch::async, [&client] { return client.finish(0); });
-    bool stopped = false;
-    while (finishing.wait_for(k_finish_poll) != std::future_status::ready) {
-        m_watch->report_reconnection(client);
-        collect(client, writer, progress);
-        if ((InterruptFlag::raised() || !writer.error().empty()) && !stopped) {
-            // Ends the wait in finish, which then reports the reads still out.
-            client.disconnect();
-            stopped = true;
-        }
-    }
-    const auto result = finishing.get();
-    collect(client, writer, progress);
-    return result == tamsu::Result::success;
+    const auto failure = m_clients->failure();
+    return failure.empty() ? feeder.error() : failure;
 }
 
 int BasecallRun::conclude(bool complete, std::string reason, ResultWriter& writer,
@@ -313,6 +272,24 @@ void BasecallRun::print_summary(ResultWriter& writer, unsigned long reads_in, bo
     const auto paths = writer.paths();
     m_out << "  reads:         " << paths[0] << "\n";
     m_out << "  summary:       " << paths[1] << "\n";
+    print_servers();
+}
+
+void BasecallRun::print_servers()
+{
+    const auto counts = m_clients->reads_by_server();
+    for (const auto& loss : m_clients->losses()) {
+        // A lone server's loss is the run's failure, told as such.
+        if (loss.server_lost && counts.size() == 1) {
+            continue;
+        }
+        m_out << (loss.server_lost ? "  lost:          " : "  dropped reads: ") << loss.server
+              << ", " << loss.reads_moved << " reads passed again\n";
+    }
+    for (std::size_t index = 0; counts.size() > 1 && index < counts.size(); ++index) {
+        m_out << (index == 0 ? "  reads from:    " : "                 ") << counts[index].first
+              << ": " << counts[index].second << "\n";
+    }
 }
 
 }  // namespace tamsu_cli

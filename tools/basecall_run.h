@@ -2,36 +2,34 @@
 
 #include "client/result.h"
 #include "tools/basecall_options.h"
-#include "tools/connection_watch.h"
 
 #include <chrono>
-#include <optional>
+#include <memory>
 #include <ostream>
 #include <string>
-
-namespace tamsu {
-class TamsuClient;
-}
+#include <vector>
 
 namespace tamsu_cli {
 
+class ClientPool;
 class ProgressMeter;
 class ReadFeeder;
 class ResultWriter;
 
-// One "tamsu basecall": reads the input, passes every read through one client to the server,
-// writes the called reads, and reports. Output files get their final names only when every
-// read came back; anything else leaves them partial and fails.
+// One "tamsu basecall": reads the input, passes every read through a client per server (see
+// ClientPool), writes the called reads, and reports. Output files get their final names only when
+// every read came back; anything else leaves them partial and fails.
 class BasecallRun {
 public:
     BasecallRun(BasecallOptions options, std::ostream& out, std::ostream& err);
+    ~BasecallRun();
 
     // The process exit status: 0 when every read was basecalled and written, 1 otherwise.
     int run();
 
 private:
-    int run_with(const std::string& address);
-    bool connect(tamsu::TamsuClient& client, const std::string& address);
+    int run_with(const std::vector<std::string>& addresses);
+    bool connect(std::size_t index, const std::string& address);
     // Why connect failed, in the client's words unless this program knows better.
     std::string connect_failure(tamsu::Result result, std::string message,
                                 const std::string& address) const;
@@ -41,22 +39,19 @@ private:
     // The server refuses an unknown LAMP kit as an unknown barcode kit, naming no kit; empty
     // unless the LAMP kit is what it does not have.
     std::string unknown_lamp_kit(const std::string& address) const;
-    int basecall(tamsu::TamsuClient& client, ReadFeeder& feeder, ResultWriter& writer);
-    // Collects and writes every completed read; returns how many there were.
-    std::size_t collect(tamsu::TamsuClient& client, ResultWriter& writer, ProgressMeter& progress);
+    int basecall(ReadFeeder& feeder, ResultWriter& writer);
     // Why the run cannot complete, or empty while it still can.
-    std::string stop_reason(tamsu::TamsuClient& client, const ReadFeeder& feeder,
-                            const ResultWriter& writer) const;
-    bool finish(tamsu::TamsuClient& client, ResultWriter& writer, ProgressMeter& progress);
+    std::string stop_reason(const ReadFeeder& feeder, const ResultWriter& writer) const;
     int conclude(bool complete, std::string reason, ResultWriter& writer, unsigned long reads_in);
     void print_summary(ResultWriter& writer, unsigned long reads_in, bool complete);
+    void print_servers();
     std::string server_name(const std::string& address) const;
 
     BasecallOptions m_options;
     std::ostream& m_out;
     std::ostream& m_err;
     std::chrono::steady_clock::time_point m_start;
-    std::optional<ConnectionWatch> m_watch;
+    std::unique_ptr<ClientPool> m_clients;
 };
 
 }  // namespace tamsu_cli

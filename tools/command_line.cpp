@@ -42,11 +42,11 @@ void CommandLine::take_option(const std::string& argument,
         if (equals != std::string::npos) {
             throw UsageError("--" + name + " takes no value");
         }
-        m_values[name] = "true";
+        m_values[name].push_back("true");
     } else if (equals != std::string::npos) {
-        m_values[name] = argument.substr(equals + 1);
+        m_values[name].push_back(argument.substr(equals + 1));
     } else if (index + 1 < arguments.size()) {
-        m_values[name] = arguments[++index];
+        m_values[name].push_back(arguments[++index]);
     } else {
         throw UsageError("--" + name + " needs a value");
     }
@@ -70,7 +70,13 @@ bool CommandLine::has(const std::string& name) const
 std::string CommandLine::text(const std::string& name, const std::string& fallback) const
 {
     const auto found = m_values.find(name);
-    return found == m_values.end() ? fallback : found->second;
+    return found == m_values.end() ? fallback : found->second.back();
+}
+
+std::vector<std::string> CommandLine::texts(const std::string& name) const
+{
+    const auto found = m_values.find(name);
+    return found == m_values.end() ? std::vector<std::string>() : found->second;
 }
 
 unsigned long CommandLine::number(const std::string& name, unsigned long fallback,
@@ -80,7 +86,7 @@ unsigned long CommandLine::number(const std::string& name, unsigned long fallbac
     if (found == m_values.end()) {
         return fallback;
     }
-    const auto& value = found->second;
+    const auto& value = found->second.back();
     const auto number = program_support::parse_whole_number(value, minimum, maximum);
     if (!number) {
         throw UsageError("--" + name + " needs a whole number from " + std::to_string(minimum) +
@@ -95,7 +101,7 @@ float CommandLine::fraction(const std::string& name, float fallback) const
     if (found == m_values.end()) {
         return fallback;
     }
-    const auto& value = found->second;
+    const auto& value = found->second.back();
     const auto number = program_support::parse_fraction(value);
     if (!number) {
         throw UsageError("--" + name + " needs a number, not '" + value + "'");

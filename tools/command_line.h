@@ -25,7 +25,10 @@ public:
 
     // Whether the option was given (switch or value).
     bool has(const std::string& name) const;
+    // The last value given for the option.
     std::string text(const std::string& name, const std::string& fallback = {}) const;
+    // Every value given for the option, in order.
+    std::vector<std::string> texts(const std::string& name) const;
     // A decimal number from `minimum` to `maximum`.
     unsigned long number(const std::string& name, unsigned long fallback, unsigned long maximum,
                          unsigned long minimum = 0) const;
@@ -40,7 +43,7 @@ private:
     std::vector<Option> m_options;
     std::size_t m_max_positionals;
     bool m_help = false;
-    std::map<std::string, std::string> m_values;
+    std::map<std::string, std::vector<std::string>> m_values;
     std::vector<std::string> m_positionals;
 };
 

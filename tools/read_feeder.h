@@ -5,21 +5,17 @@
 #include <string>
 #include <thread>
 
-namespace tamsu {
-class Read;
-class TamsuClient;
-}  // namespace tamsu
-
 namespace tamsu_cli {
 
+class ClientPool;
 class RawReadSource;
 
-// Reads raw reads from the input on a thread of its own and passes them to the client, waiting
-// whenever the client's queue is full, so that the queue stays full while another thread
+// Reads raw reads from the input on a thread of its own and passes them to the clients, waiting
+// whenever every client's queue is full, so that the queues stay full while another thread
 // collects the called reads.
 class ReadFeeder {
 public:
-    ReadFeeder(RawReadSource& reader, tamsu::TamsuClient& client);
+    ReadFeeder(RawReadSource& reader, ClientPool& clients);
     // Stops and joins the thread.
     ~ReadFeeder();
     ReadFeeder(const ReadFeeder&) = delete;
@@ -29,7 +25,8 @@ public:
     // Asks the thread to stop after the read in hand and joins it.
     void stop();
 
-    // The thread has stopped: at the end of the input, on an error or on request.
+    // The thread has stopped: at the end of the input, on an error, when no server was left or
+    // on request.
     bool done() const { return m_done; }
     unsigned long passed() const { return m_passed; }
     // Why the thread stopped early; empty when it did not.
@@ -38,11 +35,10 @@ public:
 private:
     void run();
     void feed();
-    bool pass(tamsu::Read& read);
     void fail(const std::string& message);
 
     RawReadSource& m_reader;
-    tamsu::TamsuClient& m_client;
+    ClientPool& m_clients;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_done{false};

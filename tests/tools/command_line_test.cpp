@@ -26,6 +26,7 @@ TEST(CommandLineTest, ReadsBothValueFormsSwitchesDashAndTheLastRepeatAndRefusesT
     EXPECT_EQ(line.positionals(), std::vector<std::string>{"-"});
     EXPECT_EQ(line.text("server"), "-5");
     EXPECT_EQ(line.number("count", 0, 100), 100u);
+    EXPECT_EQ(line.texts("count"), (std::vector<std::string>{"12", "100"}));
     EXPECT_TRUE(line.has("moves") && !line.help_requested());
     EXPECT_TRUE(make_line("--count 3 -h").help_requested());
     EXPECT_FLOAT_EQ(make_line("--score -0.75").fraction("score", 0.25f), -0.75f);

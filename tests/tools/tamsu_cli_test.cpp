@@ -1,5 +1,6 @@
 // The tamsu binary end to end, in a temporary directory, against a server process or its own.
 
+#include "client/server_query.h"
 #include "program_support/child_process.h"
 #include "server/catalogue.h"
 #include "server/toy_caller.h"
@@ -21,8 +22,10 @@
 #include <iterator>
 #include <map>
 #include <numeric>
+#include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 namespace tamsu_cli {
 namespace {
@@ -414,6 +417,72 @@ TEST_F(TamsuCliTest, UnwrittenAnswerFails)
     program_support::ChildProcess query(TAMSU_CLI_PATH, {"query", "barcode-kits"}, setup);
     EXPECT_EQ(query.wait_for(std::chrono::seconds(60)), 1);
     EXPECT_THAT(text_of(file("err")), HasSubstr("tamsu query: cannot write standard output"));
+}
+
+// Two servers share the reads; when one is lost mid-run, the other calls what it held.
+TEST_F(TamsuCliTest, SeveralServersShareTheReadsAndTakeOverFromALostOne)
+{
+    const auto input = write_input("reads.tsv", 40);
+    struct Case {
+        const char* name;
+        // The second server holds every read far longer than the run may take, then is killed.
+        bool lost;
+    };
+    for (const auto& c : {Case{"healthy", false}, Case{"lost", true}}) {
+        SCOPED_TRACE(c.name);
+        tamsu_test::ServerProcess first({"ipc://" + file(std::string("first-") + c.name)});
+        std::vector<std::string> arguments = {"ipc://" + file(std::string("second-") + c.name)};
+        if (c.lost) {
+            arguments.insert(arguments.end(), {"--call-delay", "600000"});
+        }
+        tamsu_test::ServerProcess second(arguments);
+        const auto endpoints =
+                std::vector<std::string>{first.wait_for_endpoint(), second.wait_for_endpoint()};
+        // Killed once it holds reads.
+        std::thread killer([&] {
+            tamsu::server_query::ServerStatistics statistics;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (c.lost && std::chrono::steady_clock::now() < deadline) {
+                if (tamsu::server_query::get_server_statistics(statistics, endpoints[1], 5000) ==
+                            tamsu::Result::success &&
+                    statistics.stat_0 > 0) {
+                    second.send_signal(SIGKILL);
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        const auto out = std::string("out-") + c.name;
+        const auto result = tamsu(
+                "basecall reads.tsv --emit-fastq --timeout 1000 --reconnect-timeout 1 --server " +
+                endpoints[0] + " --server " + endpoints[1] + " --output-dir " + out);
+        killer.join();
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        const auto summary = table_of(file(out + "/summary.tsv"));
+        std::multiset<std::string> ids;
+        for (std::size_t row = 1; row < summary.size(); ++row) {
+            ids.insert(summary[row].at(0));
+        }
+        EXPECT_EQ(table_of(file(out + "/reads.fastq")).size(), 4 * (input.size() - 1));
+        for (const auto& read : input) {
+            EXPECT_EQ(ids.count(read.read_id), 1u) << read.read_id;
+        }
+        EXPECT_EQ(ids.size(), input.size());
+        std::map<std::string, int> returned;
+        const std::regex count_line("server (\\S+): ([0-9]+)\n");
+        for (std::sregex_iterator match(result.out.begin(), result.out.end(), count_line), end;
+             match != end; ++match) {
+            returned[(*match)[1]] = std::stoi((*match)[2]);
+        }
+        EXPECT_GT(returned[endpoints[0]], 0);
+        if (c.lost) {
+            EXPECT_EQ(returned[endpoints[1]], 0);
+            EXPECT_THAT(result.out, HasSubstr("  lost:          server " + endpoints[1] + ", "));
+            EXPECT_THAT(result.err, HasSubstr("tamsu: lost server " + endpoints[1]));
+        } else {
+            EXPECT_GT(returned[endpoints[1]], 0);
+        }
+    }
 }
 
 }  // namespace
