@@ -11,7 +11,7 @@ namespace tamsu_cli {
 
 namespace {
 
-const char* usage_of(const std::string& command)
+std::string usage_of(const std::string& command)
 {
     if (command == "basecall") {
         return BasecallCommand::usage();
@@ -73,7 +73,7 @@ int Application::run(const std::vector<std::string>& arguments, std::ostream& ou
     const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
     try {
         return run_command(command, rest, out, err);
-    } catch (const UsageError& error) {
+    } catch (const CLI::ParseError& error) {  // UsageError among them
         err << "tamsu " << command << ": " << error.what() << "\n\n" << usage_of(command);
         return 2;
     } catch (const std::exception& error) {

@@ -66,8 +66,8 @@ int BasecallRun::run()
     m_start = std::chrono::steady_clock::now();
     InterruptFlag::install();
     try {
-        if (!m_options.server.empty()) {
-            return run_with(m_options.server);
+        if (!m_options.servers.empty()) {
+            return run_with(m_options.servers.front());
         }
         EmbeddedServer server;
         return run_with(server.address());
@@ -79,12 +79,12 @@ int BasecallRun::run()
 
 std::string BasecallRun::server_name(const std::string& address) const
 {
-    return m_options.server.empty() ? "the embedded server" : "server " + address;
+    return m_options.servers.empty() ? "the embedded server" : "server " + address;
 }
 
 int BasecallRun::run_with(const std::string& address)
 {
-    const auto reader = RawReadSource::open(m_options.input);
+    const auto reader = RawReadSource::open(m_options.inputs.front());
     // Before the client, whose handler refers to it.
     m_watch.emplace(server_name(address), m_err);
     tamsu::TamsuClient client(address, m_options.config);
