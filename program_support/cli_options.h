@@ -5,6 +5,8 @@
 #include <CLI/CLI.hpp>
 
 #include <optional>
+#include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,33 @@ unsigned long whole_number(const std::string& flag, const std::string& text, uns
                            unsigned long maximum);
 // `text` as a finite decimal fraction; throws CLI::ValidationError naming `flag`.
 float fraction(const std::string& flag, const std::string& text);
+
+// A command line read into `Options`, whose `describe(CLI::App&)` adds its options and help text,
+// or none when help was asked for (then written to `help_out`). Throws CLI::ParseError.
+template <typename Options>
+std::optional<Options> parse_options(const std::string& program,
+                                     const std::vector<std::string>& arguments,
+                                     std::ostream& help_out)
+{
+    Options options;
+    CLI::App app("", program);
+    set_conventions(app);
+    options.describe(app);
+    if (!parse_command_line(app, arguments)) {
+        help_out << app.help();
+        return std::nullopt;
+    }
+    return options;
+}
+
+// The help text of `Options` (see parse_options).
+template <typename Options>
+std::string usage_of(const std::string& program)
+{
+    std::ostringstream help;
+    parse_options<Options>(program, {"--help"}, help);
+    return help.str();
+}
 
 // Adds `flag` taking a whole number from `minimum` to `maximum`, stored in `target` (a number,
 // a std::optional of one or a std::chrono::duration) when the command line is parsed.

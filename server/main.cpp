@@ -16,6 +16,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -47,57 +48,59 @@ void add_address_options(CLI::App& app, reference_server::ServerOptions& options
 void add_fault_options(CLI::App& app, reference_server::FaultSettings& faults)
 {
     using program_support::add_whole_number;
-    const char* group = "Faults";
-    add_whole_number(app, "--load-delay", faults.load_delay, 0, k_longest_delay_ms,
-                     "answer LOADING to load requests for N milliseconds")
-            ->group(group);
-    add_whole_number(app, "--call-delay", faults.call_delay, 0, k_longest_delay_ms,
-                     "a read is ready N milliseconds after its last block")
-            ->group(group);
-    add_whole_number(app, "--call-time", faults.call_time, 0, k_longest_delay_ms,
-                     "each read keeps a worker thread busy for N milliseconds")
-            ->group(group);
+    app.option_defaults()->group("Faults");
+    const std::tuple<const char*, std::chrono::milliseconds*, const char*> delays[] = {
+            {"--load-delay", &faults.load_delay,
+             "answer LOADING to load requests for N milliseconds"},
+            {"--call-delay", &faults.call_delay,
+             "a read is ready N milliseconds after its last block"},
+            {"--call-time", &faults.call_time,
+             "each read keeps a worker thread busy for N milliseconds"}};
+    for (const auto& [flag, target, description] : delays) {
+        add_whole_number(app, flag, *target, 0, k_longest_delay_ms, description);
+    }
     add_whole_number(app, "--max-reads-in-flight", faults.max_reads_in_flight, 0, k_max_32,
-                     "NOT_READY to a first block while N reads are in flight (0: no limit)")
-            ->group(group);
+                     "NOT_READY to a first block while N reads are in flight (0: no limit)");
     app.add_flag("--lose-reads", faults.lose_reads,
-                 "drop called reads and report them lost in NONE_PENDING")
-            ->group(group);
+                 "drop called reads and report them lost in NONE_PENDING");
     app.add_option("--refuse-config", faults.refused_configs,
                    "fail LOAD_CONFIG for NAME (may be given several times)")
             ->type_name("NAME")
             ->allow_extra_args(false)
-            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-            ->group(group);
-    app.add_flag("--silent", faults.silent, "never answer any request")->group(group);
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_flag("--silent", faults.silent, "never answer any request");
     add_whole_number(app, "--silent-requests", faults.silent_requests, 0, k_max_32,
-                     "leave the next N requests unanswered")
-            ->group(group);
-    app.add_flag("--zero-work", faults.zero_work, "skip calling: reads come back at once, empty")
-            ->group(group);
+                     "leave the next N requests unanswered");
+    app.add_flag("--zero-work", faults.zero_work, "skip calling: reads come back at once, empty");
 }
 
 void add_file_options(CLI::App& app, reference_server::ServerOptions& options, CurveFiles& curve)
 {
     app.add_option("--lost-reads-file", options.lost_reads_file,
                    "record the reads reported lost in PATH (see below)")
-            ->type_name("PATH")
-            ->group("Faults");
-    const char* group = "Transport security";
+            ->type_name("PATH");
+    app.option_defaults()->group("Transport security");
     auto* keys = app.add_option("--curve-keys", curve.key_prefix,
                                 "serve over CURVE only, with PREFIX.public and PREFIX.secret")
-                         ->type_name("PREFIX")
-                         ->group(group);
+                         ->type_name("PREFIX");
     app.add_option("--curve-allow", curve.allow_list,
                    "admit only the client keys in FILE (one a line)")
             ->type_name("FILE")
-            ->needs(keys)
-            ->group(group);
+            ->needs(keys);
 }
 
-void describe(CLI::App& app, reference_server::ServerOptions& options, CurveFiles& curve)
+const char* const k_name = "tamsu_basecall_server";
+
+// What the command line asks for, with the help text around the options.
+struct ServerCommandLine {
+    reference_server::ServerOptions options;
+    CurveFiles curve;
+
+    void describe(CLI::App& app);
+};
+
+void ServerCommandLine::describe(CLI::App& app)
 {
-    program_support::set_conventions(app);
     add_address_options(app, options);
     add_fault_options(app, options.faults);
     add_file_options(app, options, curve);
@@ -125,31 +128,17 @@ the server key. --curve-allow FILE admits only the listed client keys; without i
 client that knows the server's public key is admitted.)");
 }
 
-// The options, or none when help was asked for (and printed). Throws CLI::ParseError, or
+// The command line, or none when help was asked for (and printed). Throws CLI::ParseError, or
 // std::invalid_argument for an address that cannot be used.
-std::optional<reference_server::ServerOptions> parse_arguments(int argc, char** argv,
-                                                               CurveFiles& curve)
+std::optional<ServerCommandLine> parse_arguments(int argc, char** argv)
 {
-    reference_server::ServerOptions options;
-    options.address.clear();
-    CLI::App app("", "tamsu_basecall_server");
-    describe(app, options, curve);
-    if (!program_support::parse_command_line(app,
-                                             std::vector<std::string>(argv + 1, argv + argc))) {
-        std::cout << app.help();
-        return std::nullopt;
+    auto line = program_support::parse_options<ServerCommandLine>(
+            k_name, std::vector<std::string>(argv + 1, argv + argc), std::cout);
+    if (line) {
+        // Throws when unusable.
+        reference_server::to_bind_endpoint(line->options.address, line->options.bind_all);
     }
-    reference_server::to_bind_endpoint(options.address, options.bind_all);  // throws when unusable
-    return options;
-}
-
-std::string usage()
-{
-    reference_server::ServerOptions options;
-    CurveFiles curve;
-    CLI::App app("", "tamsu_basecall_server");
-    describe(app, options, curve);
-    return app.help();
+    return line;
 }
 
 void read_curve_files(const CurveFiles& files, reference_server::CurveServerSettings& curve)
@@ -180,18 +169,19 @@ void warn_if_exposed(const std::string& endpoint, bool curve)
 
 int main(int argc, char** argv)
 {
-    std::optional<reference_server::ServerOptions> parsed;
-    CurveFiles curve;
+    std::optional<ServerCommandLine> line;
     try {
-        parsed = parse_arguments(argc, argv, curve);
+        line = parse_arguments(argc, argv);
     } catch (const std::exception& error) {
-        std::cerr << "tamsu_basecall_server: " << error.what() << "\n\n" << usage();
+        std::cerr << k_name << ": " << error.what() << "\n\n"
+                  << program_support::usage_of<ServerCommandLine>(k_name);
         return 2;
     }
-    if (!parsed) {
+    if (!line) {
         return 0;
     }
-    auto& options = *parsed;
+    auto& options = line->options;
+    const auto& curve = line->curve;
 
     // Every thread started from here on inherits the blocked mask, so the signals reach
     // sigwait below and nothing else.

@@ -10,12 +10,16 @@ namespace tamsu_cli {
 
 namespace {
 
-// The options of "tamsu basecall", filling `options`, with the help text around them.
-void describe(CLI::App& app, BasecallOptions& options)
-{
-    program_support::set_conventions(app);
-    options.add_to(app);
-    app.footer(R"(Basecalls raw reads through a basecall server.
+const char* const k_name = "tamsu basecall";
+
+// The options of "tamsu basecall" with the help text around them.
+struct BasecallCommandLine {
+    BasecallOptions options;
+
+    void describe(CLI::App& app)
+    {
+        options.add_to(app);
+        app.footer(R"(Basecalls raw reads through a basecall server.
 
 INPUT (several may be given) is a .blow5 or .slow5 file, a text file in the format of
 "tamsu simulate", or - for text on standard input; a text file has one read per line, four
@@ -36,28 +40,24 @@ Files are written as <name>.partial and renamed only when every read came back; 
 fails leaves the partial files and exits with status 1. Progress (reads done, reads per
 second) goes to standard error when it is a terminal; a summary goes to standard output at
 the end.)");
-}
+    }
+};
 
 }  // namespace
 
 std::string BasecallCommand::usage()
 {
-    BasecallOptions options;
-    CLI::App app("", "tamsu basecall");
-    describe(app, options);
-    return app.help();
+    return program_support::usage_of<BasecallCommandLine>(k_name);
 }
 
 int BasecallCommand::run(const std::vector<std::string>& arguments, std::ostream& out,
                          std::ostream& err)
 {
-    BasecallOptions options;
-    CLI::App app("", "tamsu basecall");
-    describe(app, options);
-    if (!program_support::parse_command_line(app, arguments)) {
-        out << app.help();
+    auto line = program_support::parse_options<BasecallCommandLine>(k_name, arguments, out);
+    if (!line) {
         return 0;
     }
+    auto& options = line->options;
     options.check();
     boost::log::core::get()->set_logging_enabled(options.verbose);
     return BasecallRun(std::move(options), out, err).run();

@@ -25,6 +25,30 @@ void add_optional_call(BasecallOptions::SetterCalls& calls, const char* name,
     }
 }
 
+struct NumberOption {
+    const char* flag;
+    std::optional<unsigned long>* target;
+    unsigned long minimum;
+    unsigned long maximum;
+    const char* description;
+};
+
+void add_numbers(CLI::App& app, std::initializer_list<NumberOption> options)
+{
+    for (const auto& option : options) {
+        add_whole_number(app, option.flag, *option.target, option.minimum, option.maximum,
+                         option.description);
+    }
+}
+
+void add_fractions(CLI::App& app,
+                   std::initializer_list<std::pair<const char*, std::optional<float>*>> options)
+{
+    for (const auto& [flag, target] : options) {
+        add_fraction(app, flag, *target, "");
+    }
+}
+
 tamsu::Read::Priority parse_priority(const std::string& text)
 {
     if (text == "high") {
@@ -43,22 +67,17 @@ tamsu::Read::Priority parse_priority(const std::string& text)
 
 void BasecallOptions::add_to(CLI::App& app)
 {
-    app.add_option("INPUT", inputs,
-                   "a .blow5, .slow5 or text file, a directory of them, or - for text on "
-                   "standard input")
+    app.add_option("INPUT", inputs, "files (.blow5, .slow5, text), directories, or - (stdin)")
             ->required()
             ->type_name("");
-    const char* output = "Output";
-    app.add_flag("--recursive", recursive, "take input files from subdirectories too")
-            ->group(output);
+    app.option_defaults()->group("Input and output");
+    app.add_flag("--recursive", recursive, "take input files from subdirectories too");
     app.add_option("--output-dir", output_dir,
                    "where the files go (default: the current directory)")
-            ->type_name("DIR")
-            ->group(output);
-    auto* fastq = app.add_flag("--emit-fastq", emit_fastq, "write reads.fastq")->group(output);
-    app.add_flag("--emit-sam", emit_sam, "write reads.sam")->excludes(fastq)->group(output);
-    app.add_flag("--verbose", verbose, "let the library's log records through to standard error")
-            ->group(output);
+            ->type_name("DIR");
+    auto* fastq = app.add_flag("--emit-fastq", emit_fastq, "write reads.fastq");
+    app.add_flag("--emit-sam", emit_sam, "write reads.sam")->excludes(fastq);
+    app.add_flag("--verbose", verbose, "let the library's log records through to standard error");
     add_run_options(app);
     curve_files.add_to(app);
     add_barcoding_options(app);
@@ -68,95 +87,75 @@ void BasecallOptions::add_to(CLI::App& app)
 
 void BasecallOptions::add_run_options(CLI::App& app)
 {
-    const char* group = "Server and run";
+    app.option_defaults()->group("Server and run");
     app.add_option("--server", servers,
                    "a port, HOST:PORT or ipc://PATH; without it a server runs in this process")
             ->type_name("ADDRESS")
             ->allow_extra_args(false)  // one address each time, so INPUT may follow
-            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-            ->group(group);
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--config", config, "basecalling configuration (default toy_flipflop_fast)")
-            ->type_name("NAME")
-            ->group(group);
+            ->type_name("NAME");
     app.add_option("--name", name, "the name the server shows for this client (default tamsu)")
-            ->type_name("NAME")
-            ->group(group);
+            ->type_name("NAME");
     app.add_option_function<std::string>(
                "--priority", [this](const std::string& text) { priority = parse_priority(text); },
                "priority of the reads")
-            ->type_name("high|medium|low")
-            ->group(group);
+            ->type_name("high|medium|low");
     // A reply cannot come in no time: 0 would only fail and reconnect at once, again and again.
-    add_whole_number(app, "--timeout", timeout_ms, 1, k_max_32,
-                     "wait for each server reply, in ms (client default 2000)")
-            ->group(group);
-    add_whole_number(app, "--connection-timeout", connection_timeout_ms, 0, k_max_32,
-                     "how long the server keeps a quiet client, in ms (default 15000)")
-            ->group(group);
-    add_whole_number(app, "--file-load-timeout", file_load_timeout_s, 0, k_max_32,
-                     "time the server may take to load files, in s (default 30)")
-            ->group(group);
-    add_whole_number(app, "--reconnect-timeout", reconnect_timeout_s, 0, k_max_32,
-                     "how long to keep reconnecting to a lost server, in s (default 300)")
-            ->group(group);
     // Samples per block are the block size times the model stride, a 32-bit number from the
     // server: with a 32-bit block size the product cannot overflow.
-    add_whole_number(app, "--block-size", block_size, 1, k_max_32,
-                     "block length in model strides (default 50000)")
-            ->group(group);
-    add_whole_number(app, "--max-reads-queued", max_reads_queued, 1, k_max_64,
-                     "reads waiting to be sent before input waits (default 20)")
-            ->group(group);
-    app.add_flag("--moves", moves, "ask for moves and trace")->group(group);
-    app.add_flag("--state-data", state_data, "ask for state data")->group(group);
+    add_numbers(app, {{"--timeout", &timeout_ms, 1, k_max_32,
+                       "wait for each server reply, in ms (client default 2000)"},
+                      {"--connection-timeout", &connection_timeout_ms, 0, k_max_32,
+                       "how long the server keeps a quiet client, in ms (default 15000)"},
+                      {"--file-load-timeout", &file_load_timeout_s, 0, k_max_32,
+                       "time the server may take to load files, in s (default 30)"},
+                      {"--reconnect-timeout", &reconnect_timeout_s, 0, k_max_32,
+                       "how long to keep reconnecting to a lost server, in s (default 300)"},
+                      {"--block-size", &block_size, 1, k_max_32,
+                       "block length in model strides (default 50000)"},
+                      {"--max-reads-queued", &max_reads_queued, 1, k_max_64,
+                       "reads waiting to be sent before input waits (default 20)"}});
+    app.add_flag("--moves", moves, "ask for moves and trace");
+    app.add_flag("--state-data", state_data, "ask for state data");
 }
 
 void BasecallOptions::add_barcoding_options(CLI::App& app)
 {
-    const char* group = "Barcoding";
+    app.option_defaults()->group("Barcoding");
     app.add_option("--barcode-kits", barcode_kits, "barcode kits, separated by blanks")
-            ->type_name("\"KIT ...\"")
-            ->group(group);
-    app.add_flag("--require-barcodes-both-ends", require_barcodes_both_ends)->group(group);
+            ->type_name("\"KIT ...\"");
+    app.add_flag("--require-barcodes-both-ends", require_barcodes_both_ends);
     add_fraction(app, "--min-score-front", min_score_front,
-                 "also the rear score unless --min-score-rear is given")
-            ->group(group);
-    add_fraction(app, "--min-score-rear", min_score_rear, "")->group(group);
-    add_fraction(app, "--min-score-masks", min_score_masks, "")->group(group);
-    app.add_flag("--detect-mid-strand-barcodes", detect_mid_strand_barcodes)->group(group);
-    add_fraction(app, "--min-score-mid", min_score_mid, "")->group(group);
-    app.add_flag("--trim-barcodes", trim_barcodes)->group(group);
+                 "also the rear score unless --min-score-rear is given");
+    add_fractions(app, {{"--min-score-rear", &min_score_rear},
+                        {"--min-score-masks", &min_score_masks},
+                        {"--min-score-mid", &min_score_mid}});
+    app.add_flag("--detect-mid-strand-barcodes", detect_mid_strand_barcodes);
+    app.add_flag("--trim-barcodes", trim_barcodes);
 }
 
 void BasecallOptions::add_lamp_options(CLI::App& app)
 {
-    const char* group = "Barcoding";
-    app.add_option("--lamp-kit", lamp_kit, "")->type_name("KIT")->group(group);
-    add_fraction(app, "--min-score-lamp-barcodes", min_score_lamp_barcodes, "")->group(group);
-    add_fraction(app, "--min-score-lamp-masks", min_score_lamp_masks, "")->group(group);
-    add_fraction(app, "--min-score-lamp-targets", min_score_lamp_targets, "")->group(group);
-    add_whole_number(app, "--additional-context-bases", additional_context_bases, 0, k_max_64, "")
-            ->group(group);
-    add_whole_number(app, "--min-length-lamp-contexts", min_length_lamp_contexts, 0, k_max_64, "")
-            ->group(group);
-    add_whole_number(app, "--min-length-lamp-targets", min_length_lamp_targets, 0, k_max_64, "")
-            ->group(group);
-    app.add_flag("--detect-mid-strand-adapter", detect_mid_strand_adapter)->group(group);
+    app.option_defaults()->group("LAMP barcoding");
+    app.add_option("--lamp-kit", lamp_kit)->type_name("KIT");
+    add_fractions(app, {{"--min-score-lamp-barcodes", &min_score_lamp_barcodes},
+                        {"--min-score-lamp-masks", &min_score_lamp_masks},
+                        {"--min-score-lamp-targets", &min_score_lamp_targets}});
+    add_numbers(app, {{"--additional-context-bases", &additional_context_bases, 0, k_max_64, ""},
+                      {"--min-length-lamp-contexts", &min_length_lamp_contexts, 0, k_max_64, ""},
+                      {"--min-length-lamp-targets", &min_length_lamp_targets, 0, k_max_64, ""}});
+    app.add_flag("--detect-mid-strand-adapter", detect_mid_strand_adapter);
 }
 
 void BasecallOptions::add_alignment_options(CLI::App& app)
 {
-    const char* group = "Alignment";
+    app.option_defaults()->group("Alignment");
     app.add_option("--index", index,
                    "FASTA file to align the called reads against; adds the SAM records")
-            ->type_name("FILE")
-            ->group(group);
-    app.add_option("--alignment-type", alignment_type, "(default auto)")
-            ->type_name("TYPE")
-            ->group(group);
-    app.add_option("--bed", bed, "BED file of regions of interest")
-            ->type_name("FILE")
-            ->group(group);
+            ->type_name("FILE");
+    app.add_option("--alignment-type", alignment_type, "(default auto)")->type_name("TYPE");
+    app.add_option("--bed", bed, "BED file of regions of interest")->type_name("FILE");
 }
 
 void BasecallOptions::check()

@@ -9,13 +9,17 @@ namespace key_files = reference_server::curve_key_files;
 
 namespace {
 
-void describe(CLI::App& app, std::string& prefix)
-{
-    program_support::set_conventions(app);
-    app.add_option("PREFIX", prefix, "the key files' names without .public and .secret")
-            ->required()
-            ->type_name("");
-    app.footer(R"(Makes a new key pair for CURVE transport security.
+const char* const k_name = "tamsu keygen";
+
+struct KeygenOptions {
+    std::string prefix;
+
+    void describe(CLI::App& app)
+    {
+        app.add_option("PREFIX", prefix, "the key files' names without .public and .secret")
+                ->required()
+                ->type_name("");
+        app.footer(R"(Makes a new key pair for CURVE transport security.
 
 The pair is written as two files of one line each (40 characters of Z85 text):
   PREFIX.public   the public key, to hand to the other side: a client's to the server's
@@ -24,27 +28,23 @@ The pair is written as two files of one line each (40 characters of Z85 text):
                   leaves this machine
 Existing files are never overwritten: when either file exists, nothing is written and the
 command fails (status 1).)");
-}
+    }
+};
 
 }  // namespace
 
 std::string KeygenCommand::usage()
 {
-    std::string prefix;
-    CLI::App app("", "tamsu keygen");
-    describe(app, prefix);
-    return app.help();
+    return program_support::usage_of<KeygenOptions>(k_name);
 }
 
 int KeygenCommand::run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream&)
 {
-    std::string prefix;
-    CLI::App app("", "tamsu keygen");
-    describe(app, prefix);
-    if (!program_support::parse_command_line(app, arguments)) {
-        out << app.help();
+    const auto options = program_support::parse_options<KeygenOptions>(k_name, arguments, out);
+    if (!options) {
         return 0;
     }
+    const auto& prefix = options->prefix;
     const auto pair = key_files::generate(prefix);
     out << "Wrote " << key_files::public_path(prefix) << " and " << key_files::secret_path(prefix)
         << "\npublic key: " << pair.public_key << "\n";

@@ -16,6 +16,8 @@ namespace query = tamsu::server_query;
 
 namespace {
 
+const char* const k_name = "tamsu query";
+
 // What "tamsu query" was asked.
 struct QueryOptions {
     std::string what;
@@ -26,7 +28,6 @@ struct QueryOptions {
 
     void describe(CLI::App& app)
     {
-        program_support::set_conventions(app);
         app.add_option("WHAT", what,
                        "statistics, barcode-kits, lamp-kits, server-info or "
                        "internal-state")
@@ -60,10 +61,7 @@ Exits with status 1, naming the result code, when the query fails.)");
 
 std::string QueryCommand::usage()
 {
-    QueryOptions options;
-    CLI::App app("", "tamsu query");
-    options.describe(app);
-    return app.help();
+    return program_support::usage_of<QueryOptions>(k_name);
 }
 
 bool QueryCommand::ask(const std::string& what, const std::string& address, unsigned int timeout,
@@ -97,13 +95,11 @@ bool QueryCommand::ask(const std::string& what, const std::string& address, unsi
 int QueryCommand::run(const std::vector<std::string>& arguments, std::ostream& out,
                       std::ostream& err)
 {
-    QueryOptions options;
-    CLI::App app("", "tamsu query");
-    options.describe(app);
-    if (!program_support::parse_command_line(app, arguments)) {
-        out << app.help();
+    const auto parsed = program_support::parse_options<QueryOptions>(k_name, arguments, out);
+    if (!parsed) {
         return 0;
     }
+    const auto& options = *parsed;
     const auto security = options.curve_files.read(!options.server.empty());
     boost::log::core::get()->set_logging_enabled(options.verbose);
     std::unique_ptr<EmbeddedServer> embedded;

@@ -9,15 +9,13 @@ namespace key_files = reference_server::curve_key_files;
 
 void SecurityOptions::add_to(CLI::App& app)
 {
-    const char* group = "Transport security (with --server; see \"tamsu keygen\")";
+    app.option_defaults()->group("Transport security (with --server; see \"tamsu keygen\")");
     app.add_option("--curve-server-key", m_server_key_file,
                    "connect with CURVE: FILE holds the server's public key")
-            ->type_name("FILE")
-            ->group(group);
+            ->type_name("FILE");
     app.add_option("--curve-keys", m_key_prefix,
                    "this client's key pair, PREFIX.public and PREFIX.secret")
-            ->type_name("PREFIX")
-            ->group(group);
+            ->type_name("PREFIX");
 }
 
 tamsu::TransportSecurity SecurityOptions::read(bool has_server) const

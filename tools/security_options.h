@@ -13,7 +13,8 @@ namespace tamsu_cli {
 // PREFIX.secret).
 class SecurityOptions {
 public:
-    // Adds both flags to `app`; their files are read only by `read`.
+    // Adds both flags to `app`, in a group of their own (later options join it unless they name
+    // another); their files are read only by `read`.
     void add_to(CLI::App& app);
     // No keys when neither flag was given. Throws UsageError when only one was, or when there is
     // no server to use them with (`has_server` false), and std::runtime_error for a key file

@@ -19,6 +19,8 @@ namespace {
 // Reads longer than this are beyond any real signal and would only exhaust memory.
 constexpr unsigned long k_longest = 100000000;
 
+const char* const k_name = "tamsu simulate";
+
 void write_reads(std::ostream& stream, unsigned long count, ReadSimulator& simulator)
 {
     for (unsigned long i = 0; i < count && stream; ++i) {
@@ -55,7 +57,6 @@ struct SimulateOptions {
     {
         using program_support::add_whole_number;
         const auto limit = std::numeric_limits<unsigned long>::max();
-        program_support::set_conventions(app);
         add_whole_number(app, "--count", count, 0, limit, "number of reads (default 100)");
         add_whole_number(app, "--min-length", min_length, 1, k_longest,
                          "fewest samples in a read (default 2000)");
@@ -80,28 +81,22 @@ The same options and seed always give the same reads.)");
 
 std::string SimulateCommand::usage()
 {
-    SimulateOptions options;
-    CLI::App app("", "tamsu simulate");
-    options.describe(app);
-    return app.help();
+    return program_support::usage_of<SimulateOptions>(k_name);
 }
 
 int SimulateCommand::run(const std::vector<std::string>& arguments, std::ostream& out,
                          std::ostream& err)
 {
-    SimulateOptions options;
-    CLI::App app("", "tamsu simulate");
-    options.describe(app);
-    if (!program_support::parse_command_line(app, arguments)) {
-        out << app.help();
+    const auto options = program_support::parse_options<SimulateOptions>(k_name, arguments, out);
+    if (!options) {
         return 0;
     }
-    const auto max_length = options.max_length.value_or(std::max(20000UL, options.min_length));
-    if (options.min_length > max_length) {
+    const auto max_length = options->max_length.value_or(std::max(20000UL, options->min_length));
+    if (options->min_length > max_length) {
         throw UsageError("need --min-length <= --max-length");
     }
-    ReadSimulator simulator(options.seed, options.min_length, max_length);
-    return write_output(options.output, options.count, simulator, out, err);
+    ReadSimulator simulator(options->seed, options->min_length, max_length);
+    return write_output(options->output, options->count, simulator, out, err);
 }
 
 int SimulateCommand::write_output(const std::string& output, unsigned long count,
