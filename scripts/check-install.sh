@@ -7,16 +7,7 @@
 set -euo pipefail
 
 build_dir=$(cd "$1" && pwd)
-scratch=$(mktemp -d)
-server_pid=
-cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/scratch-server.sh"
 fail() { echo "check-install: $*" >&2; exit 1; }
 
 prefix=$scratch/prefix
@@ -27,13 +18,7 @@ tamsu=$prefix/bin/tamsu
 grep -q "API 5.0.0, protocol 7.0.0" "$scratch/version" || fail "tamsu --version lacks a version"
 
 endpoint="ipc://$scratch/server.sock"
-"$prefix/bin/tamsu_basecall_server" "$endpoint" >"$scratch/server.out" 2>&1 &
-server_pid=$!
-for _ in $(seq 200); do
-    grep -q "Listening on" "$scratch/server.out" && break
-    sleep 0.1
-done
-grep -q "Listening on" "$scratch/server.out" || fail "the installed server did not start"
+start_server "$prefix/bin/tamsu_basecall_server" "$endpoint"
 "$tamsu" simulate --count 20 --min-length 500 --max-length 2000 --output "$scratch/reads.tsv"
 "$tamsu" basecall "$scratch/reads.tsv" --server "$endpoint" --output-dir "$scratch/out" >/dev/null
 # A header row and one row per read.
