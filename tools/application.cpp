@@ -45,7 +45,7 @@ const char* Application::usage()
 Basecalls raw signal reads through a basecall server.
 
 Commands:
-  basecall INPUT    basecall the reads in INPUT and write FASTQ, a summary and SAM
+  basecall INPUT... basecall the reads in INPUT and write FASTQ, a summary and SAM
   simulate          write synthetic raw reads to basecall
   query WHAT        ask a server for statistics, kits or its state
   keygen PREFIX     make a key pair for CURVE transport security
