@@ -28,9 +28,7 @@ struct QueryOptions {
 
     void describe(CLI::App& app)
     {
-        app.add_option("WHAT", what,
-                       "statistics, barcode-kits, lamp-kits, server-info or "
-                       "internal-state")
+        app.add_option("WHAT", what, "what to ask (see below)")
                 ->required()
                 ->check(CLI::IsMember({"statistics", "barcode-kits", "lamp-kits", "server-info",
                                        "internal-state"}))
