@@ -4,6 +4,8 @@ find_package(Boost 1.74 REQUIRED COMPONENTS log filesystem system)
 find_package(cppzmq REQUIRED)
 find_package(Microsoft.GSL REQUIRED)
 find_package(Threads REQUIRED)
+# The programs' command lines (header-only).
+find_package(CLI11 REQUIRED)
 
 find_program(FLATC_EXECUTABLE flatc REQUIRED)
 find_path(FLATBUFFERS_INCLUDE_DIR flatbuffers/flatbuffers.h REQUIRED)

@@ -9,16 +9,7 @@ source_dir=$1
 build_dir=$2
 server=$3
 
-scratch=$(mktemp -d)
-server_pid=
-cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/scratch-server.sh"
 
 cmake --install "$build_dir" --prefix "$scratch/prefix" >/dev/null
 cmake -S "$source_dir/examples" -B "$scratch/examples" -G Ninja \
@@ -26,12 +17,7 @@ cmake -S "$source_dir/examples" -B "$scratch/examples" -G Ninja \
 cmake --build "$scratch/examples" >/dev/null
 
 endpoint="ipc://$scratch/server.sock"
-"$server" "$endpoint" >"$scratch/server.out" 2>&1 &
-server_pid=$!
-for _ in $(seq 200); do
-    grep -q "Listening on" "$scratch/server.out" && break
-    sleep 0.1
-done
+start_server "$server" "$endpoint"
 
 "$scratch/examples/server_queries" "$endpoint" 5000 | tee "$scratch/queries.out"
 for expected in "statistics: " "barcode kits: 3" "lamp kits: 2" "server information: {"; do

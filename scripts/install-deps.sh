@@ -10,6 +10,8 @@ packages=(
     libflatbuffers-dev flatbuffers-compiler
     rapidjson-dev libmsgsl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format
+    # command lines; dpkg-shlibdeps for "cpack -G DEB"
+    libcli11-dev dpkg-dev
     # the tamsu program's raw-signal input
     libslow5-dev libstreamvbyte-dev libzstd-dev zlib1g-dev
     # its BAM/SAM/FASTQ output, and samtools to check that output in the tests and the main job

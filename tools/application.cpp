@@ -14,7 +14,7 @@ namespace tamsu_cli {
 
 namespace {
 
-const char* usage_of(const std::string& command)
+std::string usage_of(const std::string& command)
 {
     if (command == "basecall") {
         return BasecallCommand::usage();
@@ -64,7 +64,7 @@ const char* Application::usage()
 Basecalls raw signal reads through a basecall server.
 
 Commands:
-  basecall INPUT    basecall the reads in INPUT and write BAM (or SAM, FASTQ) and a summary
+  basecall INPUT... basecall the reads in INPUT and write BAM (or SAM, FASTQ) and a summary
   simulate          write synthetic raw reads to basecall
   query WHAT        ask a server for statistics, kits or its state
   keygen PREFIX     make a key pair for CURVE transport security
@@ -99,7 +99,7 @@ int Application::run_unchecked(const std::vector<std::string>& arguments, std::o
     const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
     try {
         return run_command(command, rest, out, err);
-    } catch (const UsageError& error) {
+    } catch (const CLI::ParseError& error) {  // UsageError among them
         err << "tamsu " << command << ": " << error.what() << "\n\n" << usage_of(command);
         return 2;
     } catch (const std::exception& error) {

@@ -1,20 +1,34 @@
 #include "tools/basecall_command.h"
 
+#include "program_support/cli_options.h"
 #include "tools/basecall_options.h"
 #include "tools/basecall_run.h"
-#include "tools/command_line.h"
 
 #include <boost/log/core/core.hpp>
 
 namespace tamsu_cli {
 
-const char* BasecallCommand::usage()
-{
-    return R"(Usage: tamsu basecall INPUT [options]
+namespace {
 
-Basecalls the raw reads in INPUT (a .blow5 or .slow5 file, a text file in the format of
-"tamsu simulate", or - for text on standard input) through a basecall server and writes the
-called reads to the output directory:
+const char* const k_name = "tamsu basecall";
+
+// The options of "tamsu basecall" with the help text around them.
+struct BasecallCommandLine {
+    BasecallOptions options;
+
+    void describe(CLI::App& app)
+    {
+        options.add_to(app);
+        app.footer(R"(Basecalls raw reads through a basecall server.
+
+INPUT (several may be given) is a .blow5 or .slow5 file, a text file in the format of
+"tamsu simulate", or - for text on standard input; a text file has one read per line, four
+tab-separated fields:
+  read id <TAB> DAQ offset <TAB> DAQ scaling <TAB> samples
+where samples are comma-separated integers from -32768 to 32767 (at least one). Blank lines
+and lines starting with # are ignored.
+
+The called reads go to the output directory:
   reads.bam     every called read as an unaligned record (flag 4), or with --index the
                 server's alignment records; results as tags (see the README): RG, qs (mean
                 quality), bk/bc (barcode kit and arrangement), la/lt (LAMP barcode and
@@ -24,78 +38,28 @@ called reads to the output directory:
 Files are written as <name>.partial and renamed only when every read came back; a run that
 fails leaves the partial files and exits with status 1. Files of an earlier run stay until
 then; a run that completes removes those of them it did not write (reads.bam, reads.sam,
-reads.fastq, summary.tsv). An INPUT that is one of these files is refused.
+reads.fastq, summary.tsv). An INPUT that is one of these files is refused. Progress (reads done, reads per
+second) goes to standard error when it is a terminal; a summary goes to standard output at
+the end.)");
+    }
+};
 
-INPUT has one read per line, four tab-separated fields:
-  read id <TAB> DAQ offset <TAB> DAQ scaling <TAB> samples
-where samples are comma-separated integers from -32768 to 32767 (at least one). Blank lines
-and lines starting with # are ignored. "tamsu simulate" writes such files.
+}  // namespace
 
-Server and run:
-  --server ADDRESS             a port, HOST:PORT or ipc://PATH; without it a reference
-                               server runs inside this process on a private ipc:// endpoint.
-                               Given several times, each read goes to a server with room
-                               for it; the reads of a server lost for good (see
-                               --reconnect-timeout) go to the others
-  --config NAME                basecalling configuration (default toy_flipflop_fast)
-  --output-dir DIR             where the files go (default: the current directory)
-  --emit-fastq                 reads.fastq instead of reads.bam (tags in the header line)
-  --emit-sam                   reads.sam instead of reads.bam
-  --name NAME                  the name the server shows for this client (default tamsu)
-  --priority high|medium|low   priority of the reads
-  --timeout MS                 wait for each server reply, at least 1 (client default 2000)
-  --connection-timeout MS      how long the server keeps a quiet client (default 15000)
-  --file-load-timeout S        time the server may take to load files (default 30)
-  --reconnect-timeout S        how long to keep reconnecting to a lost server (default 300)
-  --block-size N               block length in model strides, at most 4294967295
-                               (default 50000)
-  --max-reads-queued N         reads waiting to be sent before input waits (default 20)
-  --moves                      ask for moves and trace
-  --state-data                 ask for state data
-  --verbose                    let the library's log records through to standard error
-
-Transport security (with --server; see "tamsu keygen"):
-  --curve-server-key FILE      connect with CURVE: FILE holds the server's public key
-  --curve-keys PREFIX          this client's key pair, PREFIX.public and PREFIX.secret
-
-Barcoding:
-  --barcode-kits "KIT ..."     barcode kits, separated by blanks
-  --require-barcodes-both-ends
-  --min-score-front SCORE      also the rear score unless --min-score-rear is given
-  --min-score-rear SCORE
-  --min-score-masks SCORE
-  --detect-mid-strand-barcodes
-  --min-score-mid SCORE
-  --trim-barcodes
-  --lamp-kit KIT
-  --min-score-lamp-barcodes SCORE
-  --min-score-lamp-masks SCORE
-  --min-score-lamp-targets SCORE
-  --additional-context-bases N
-  --min-length-lamp-contexts N
-  --min-length-lamp-targets N
-  --detect-mid-strand-adapter
-
-Alignment:
-  --index FILE                 FASTA file to align the called reads against
-  --alignment-type TYPE        (default auto)
-  --bed FILE                   BED file of regions of interest
-
-Progress (reads done, reads per second) goes to standard error when it is a terminal; a
-summary goes to standard output at the end.
-)";
+std::string BasecallCommand::usage()
+{
+    return program_support::usage_of<BasecallCommandLine>(k_name);
 }
 
 int BasecallCommand::run(const std::vector<std::string>& arguments, std::ostream& out,
                          std::ostream& err)
 {
-    CommandLine line(BasecallOptions::command_line_options(), 1);
-    line.parse(arguments);
-    if (line.help_requested()) {
-        out << usage();
+    auto line = program_support::parse_options<BasecallCommandLine>(k_name, arguments, out);
+    if (!line) {
         return 0;
     }
-    auto options = BasecallOptions::from_command_line(line);
+    auto& options = line->options;
+    options.check();
     options.command_line = "tamsu basecall";
     for (const auto& argument : arguments) {
         options.command_line += " " + argument;

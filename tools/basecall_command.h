@@ -9,8 +9,8 @@ namespace tamsu_cli {
 // "tamsu basecall": parses the arguments and runs a BasecallRun.
 class BasecallCommand {
 public:
-    static const char* usage();
-    // Throws UsageError for arguments it cannot act on.
+    static std::string usage();
+    // Throws CLI::ParseError (UsageError among them) for arguments it cannot act on.
     static int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 };
 

@@ -1,7 +1,7 @@
 #include "tools/basecall_options.h"
 
 #include "client/tamsu_client.h"
-#include "tools/security_options.h"
+#include "program_support/cli_options.h"
 #include "tools/usage_error.h"
 
 #include <limits>
@@ -10,20 +10,11 @@ namespace tamsu_cli {
 
 namespace {
 
+using program_support::add_fraction;
+using program_support::add_whole_number;
+
 constexpr unsigned long k_max_32 = std::numeric_limits<std::uint32_t>::max();
 constexpr unsigned long k_max_64 = std::numeric_limits<unsigned long>::max();
-
-std::optional<float> optional_fraction(const CommandLine& line, const std::string& name)
-{
-    return line.has(name) ? std::optional<float>(line.fraction(name, 0.0f)) : std::nullopt;
-}
-
-std::optional<unsigned long> optional_number(const CommandLine& line, const std::string& name,
-                                             unsigned long maximum, unsigned long minimum = 0)
-{
-    return line.has(name) ? std::optional<unsigned long>(line.number(name, 0, maximum, minimum))
-                          : std::nullopt;
-}
 
 template <typename T, typename Setter>
 void add_optional_call(BasecallOptions::SetterCalls& calls, const char* name,
@@ -31,6 +22,30 @@ void add_optional_call(BasecallOptions::SetterCalls& calls, const char* name,
 {
     if (value) {
         calls.emplace_back(name, [value, setter] { return setter(*value); });
+    }
+}
+
+struct NumberOption {
+    const char* flag;
+    std::optional<unsigned long>* target;
+    unsigned long minimum;
+    unsigned long maximum;
+    const char* description;
+};
+
+void add_numbers(CLI::App& app, std::initializer_list<NumberOption> options)
+{
+    for (const auto& option : options) {
+        add_whole_number(app, option.flag, *option.target, option.minimum, option.maximum,
+                         option.description);
+    }
+}
+
+void add_fractions(CLI::App& app,
+                   std::initializer_list<std::pair<const char*, std::optional<float>*>> options)
+{
+    for (const auto& [flag, target] : options) {
+        add_fraction(app, flag, *target, "");
     }
 }
 
@@ -50,118 +65,107 @@ tamsu::Read::Priority parse_priority(const std::string& text)
 
 }  // namespace
 
-std::vector<CommandLine::Option> BasecallOptions::command_line_options()
+void BasecallOptions::add_to(CLI::App& app)
 {
-    std::vector<CommandLine::Option> options;
-    for (const char* name : {"server",
-                             "config",
-                             "output-dir",
-                             "barcode-kits",
-                             "min-score-front",
-                             "min-score-rear",
-                             "min-score-masks",
-                             "min-score-mid",
-                             "lamp-kit",
-                             "min-score-lamp-barcodes",
-                             "min-score-lamp-masks",
-                             "min-score-lamp-targets",
-                             "additional-context-bases",
-                             "min-length-lamp-contexts",
-                             "min-length-lamp-targets",
-                             "index",
-                             "alignment-type",
-                             "bed",
-                             "priority",
-                             "timeout",
-                             "connection-timeout",
-                             "file-load-timeout",
-                             "reconnect-timeout",
-                             "block-size",
-                             "max-reads-queued",
-                             "name"}) {
-        options.push_back({name, true});
-    }
-    for (const char* name : {"require-barcodes-both-ends", "detect-mid-strand-barcodes",
-                             "trim-barcodes", "detect-mid-strand-adapter", "moves", "state-data",
-                             "verbose", "emit-fastq", "emit-sam"}) {
-        options.push_back({name, false});
-    }
-    for (const auto& option : SecurityOptions::command_line_options()) {
-        options.push_back(option);
-    }
-    return options;
+    app.add_option("INPUT", inputs, "files (.blow5, .slow5, text), directories, or - (stdin)")
+            ->required()
+            ->type_name("");
+    app.option_defaults()->group("Input and output");
+    app.add_flag("--recursive", recursive, "take input files from subdirectories too");
+    app.add_option("--output-dir", output_dir,
+                   "where the files go (default: the current directory)")
+            ->type_name("DIR");
+    auto* fastq = app.add_flag("--emit-fastq", emit_fastq,
+                               "reads.fastq instead of reads.bam (tags in the header line)");
+    app.add_flag("--emit-sam", emit_sam, "reads.sam instead of reads.bam")->excludes(fastq);
+    app.add_flag("--verbose", verbose, "let the library's log records through to standard error");
+    add_run_options(app);
+    curve_files.add_to(app);
+    add_barcoding_options(app);
+    add_lamp_options(app);
+    add_alignment_options(app);
 }
 
-BasecallOptions BasecallOptions::from_command_line(const CommandLine& line)
+void BasecallOptions::add_run_options(CLI::App& app)
 {
-    if (line.positionals().empty()) {
-        throw UsageError("basecall needs an INPUT file (or - for standard input)");
-    }
-    BasecallOptions options;
-    options.input = line.positionals().front();
-    options.servers = line.texts("server");
-    options.config = line.text("config", options.config);
-    options.output_dir = line.text("output-dir", options.output_dir);
-    options.verbose = line.has("verbose");
-    options.emit_fastq = line.has("emit-fastq");
-    options.emit_sam = line.has("emit-sam");
-    if (options.emit_fastq && options.emit_sam) {
-        throw UsageError("--emit-fastq and --emit-sam exclude each other");
-    }
-    options.read_barcoding(line);
-    options.read_lamp(line);
-    options.read_connection(line);
-    options.security = SecurityOptions::from_command_line(line, !options.servers.empty());
-    return options;
+    app.option_defaults()->group("Server and run");
+    app.add_option("--server", servers,
+                   "a port, HOST:PORT or ipc://PATH (several: they share the reads); default: one "
+                   "in this process")
+            ->type_name("ADDRESS")
+            ->allow_extra_args(false)  // one address each time, so INPUT may follow
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--config", config, "basecalling configuration (default toy_flipflop_fast)")
+            ->type_name("NAME");
+    app.add_option("--name", name, "the name the server shows for this client (default tamsu)")
+            ->type_name("NAME");
+    app.add_option_function<std::string>(
+               "--priority", [this](const std::string& text) { priority = parse_priority(text); },
+               "priority of the reads")
+            ->type_name("high|medium|low");
+    // A reply cannot come in no time: 0 would only fail and reconnect at once, again and again.
+    // Samples per block are the block size times the model stride, a 32-bit number from the
+    // server: with a 32-bit block size the product cannot overflow.
+    add_numbers(app, {{"--timeout", &timeout_ms, 1, k_max_32,
+                       "wait for each server reply, in ms (client default 2000)"},
+                      {"--connection-timeout", &connection_timeout_ms, 0, k_max_32,
+                       "how long the server keeps a quiet client, in ms (default 15000)"},
+                      {"--file-load-timeout", &file_load_timeout_s, 0, k_max_32,
+                       "time the server may take to load files, in s (default 30)"},
+                      {"--reconnect-timeout", &reconnect_timeout_s, 0, k_max_32,
+                       "how long to keep reconnecting to a lost server, in s (default 300)"},
+                      {"--block-size", &block_size, 1, k_max_32,
+                       "block length in model strides (default 50000)"},
+                      {"--max-reads-queued", &max_reads_queued, 1, k_max_64,
+                       "reads waiting to be sent before input waits (default 20)"}});
+    app.add_flag("--moves", moves, "ask for moves and trace");
+    app.add_flag("--state-data", state_data, "ask for state data");
 }
 
-void BasecallOptions::read_barcoding(const CommandLine& line)
+void BasecallOptions::add_barcoding_options(CLI::App& app)
 {
-    barcode_kits = line.text("barcode-kits");
-    require_barcodes_both_ends = line.has("require-barcodes-both-ends");
-    min_score_front = optional_fraction(line, "min-score-front");
-    min_score_rear = optional_fraction(line, "min-score-rear");
-    min_score_masks = optional_fraction(line, "min-score-masks");
-    min_score_mid = optional_fraction(line, "min-score-mid");
-    detect_mid_strand_barcodes = line.has("detect-mid-strand-barcodes");
-    trim_barcodes = line.has("trim-barcodes");
+    app.option_defaults()->group("Barcoding");
+    app.add_option("--barcode-kits", barcode_kits, "barcode kits, separated by blanks")
+            ->type_name("\"KIT ...\"");
+    app.add_flag("--require-barcodes-both-ends", require_barcodes_both_ends);
+    add_fraction(app, "--min-score-front", min_score_front,
+                 "also the rear score unless --min-score-rear is given");
+    add_fractions(app, {{"--min-score-rear", &min_score_rear},
+                        {"--min-score-masks", &min_score_masks},
+                        {"--min-score-mid", &min_score_mid}});
+    app.add_flag("--detect-mid-strand-barcodes", detect_mid_strand_barcodes);
+    app.add_flag("--trim-barcodes", trim_barcodes);
 }
 
-void BasecallOptions::read_lamp(const CommandLine& line)
+void BasecallOptions::add_lamp_options(CLI::App& app)
 {
-    lamp_kit = line.text("lamp-kit");
-    min_score_lamp_barcodes = optional_fraction(line, "min-score-lamp-barcodes");
-    min_score_lamp_masks = optional_fraction(line, "min-score-lamp-masks");
-    min_score_lamp_targets = optional_fraction(line, "min-score-lamp-targets");
-    additional_context_bases = optional_number(line, "additional-context-bases", k_max_64);
-    min_length_lamp_contexts = optional_number(line, "min-length-lamp-contexts", k_max_64);
-    min_length_lamp_targets = optional_number(line, "min-length-lamp-targets", k_max_64);
-    detect_mid_strand_adapter = line.has("detect-mid-strand-adapter");
+    app.option_defaults()->group("LAMP barcoding");
+    app.add_option("--lamp-kit", lamp_kit)->type_name("KIT");
+    add_fractions(app, {{"--min-score-lamp-barcodes", &min_score_lamp_barcodes},
+                        {"--min-score-lamp-masks", &min_score_lamp_masks},
+                        {"--min-score-lamp-targets", &min_score_lamp_targets}});
+    add_numbers(app, {{"--additional-context-bases", &additional_context_bases, 0, k_max_64, ""},
+                      {"--min-length-lamp-contexts", &min_length_lamp_contexts, 0, k_max_64, ""},
+                      {"--min-length-lamp-targets", &min_length_lamp_targets, 0, k_max_64, ""}});
+    app.add_flag("--detect-mid-strand-adapter", detect_mid_strand_adapter);
 }
 
-void BasecallOptions::read_connection(const CommandLine& line)
+void BasecallOptions::add_alignment_options(CLI::App& app)
 {
-    index = line.text("index");
-    alignment_type = line.text("alignment-type");
-    bed = line.text("bed");
+    app.option_defaults()->group("Alignment");
+    app.add_option("--index", index,
+                   "FASTA file to align the called reads against; adds the SAM records")
+            ->type_name("FILE");
+    app.add_option("--alignment-type", alignment_type, "(default auto)")->type_name("TYPE");
+    app.add_option("--bed", bed, "BED file of regions of interest")->type_name("FILE");
+}
+
+void BasecallOptions::check()
+{
     if (!alignment_type.empty() && index.empty()) {
         throw UsageError("--alignment-type needs --index");
     }
-    if (line.has("priority")) {
-        priority = parse_priority(line.text("priority"));
-    }
-    // A reply cannot come in no time: 0 would only fail and reconnect at once, again and again.
-    timeout_ms = optional_number(line, "timeout", k_max_32, 1);
-    connection_timeout_ms = optional_number(line, "connection-timeout", k_max_32);
-    file_load_timeout_s = optional_number(line, "file-load-timeout", k_max_32);
-    reconnect_timeout_s = optional_number(line, "reconnect-timeout", k_max_32);
-    // Samples per block are the block size times the model stride, a 32-bit number from the
-    // server: with a 32-bit block size the product cannot overflow.
-    block_size = optional_number(line, "block-size", k_max_32, 1);
-    max_reads_queued = optional_number(line, "max-reads-queued", k_max_64, 1);
-    moves = line.has("moves");
-    state_data = line.has("state-data");
-    name = line.text("name", name);
+    security = curve_files.read(!servers.empty());
 }
 
 std::string BasecallOptions::apply_to(tamsu::TamsuClient& client) const

@@ -3,7 +3,9 @@
 #include "client/read.h"
 #include "client/result.h"
 #include "client/transport_security.h"
-#include "tools/command_line.h"
+#include "tools/security_options.h"
+
+#include <CLI/App.hpp>
 
 #include <functional>
 #include <optional>
@@ -22,7 +24,8 @@ struct BasecallOptions {
     // Setter calls by the setter's name, in the order they are made.
     using SetterCalls = std::vector<std::pair<const char*, std::function<tamsu::Result()>>>;
 
-    std::string input;
+    std::vector<std::string> inputs;  // files, directories or "-"
+    bool recursive = false;
     std::vector<std::string> servers;  // empty: run the embedded server
     std::string config = "toy_flipflop_fast";
     std::string output_dir = ".";
@@ -63,20 +66,25 @@ struct BasecallOptions {
     bool moves = false;
     bool state_data = false;
     std::string name = "tamsu";
+    SecurityOptions curve_files;  // the key files named; `security` holds their keys
     tamsu::TransportSecurity security;
 
-    static std::vector<CommandLine::Option> command_line_options();
-    // Throws UsageError for a missing input or a value out of range.
-    static BasecallOptions from_command_line(const CommandLine& line);
+    // Adds every option of "tamsu basecall" to `app`; parsing fills this object, and a value out
+    // of range makes it throw CLI::ParseError. The object must outlive `app`.
+    void add_to(CLI::App& app);
+    // Once parsed: checks what no option can check alone and reads the key files. Throws
+    // UsageError, and std::runtime_error for a key file that cannot be used.
+    void check();
 
     // Calls the client's setter for every parameter given. Returns the name of the first
     // setter that failed, or an empty text.
     std::string apply_to(tamsu::TamsuClient& client) const;
 
 private:
-    void read_barcoding(const CommandLine& line);
-    void read_lamp(const CommandLine& line);
-    void read_connection(const CommandLine& line);
+    void add_run_options(CLI::App& app);
+    void add_barcoding_options(CLI::App& app);
+    void add_lamp_options(CLI::App& app);
+    void add_alignment_options(CLI::App& app);
     // The calls for the parameters that were given; they refer to this object and the client.
     void add_connection_calls(tamsu::TamsuClient& client, SetterCalls& calls) const;
     void add_output_calls(tamsu::TamsuClient& client, SetterCalls& calls) const;

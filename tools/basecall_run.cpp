@@ -109,8 +109,8 @@ std::string BasecallRun::server_name(const std::string& address) const
 
 int BasecallRun::run_with(const std::vector<std::string>& addresses)
 {
-    ResultWriter::check_input(m_options.output_dir, m_options.input);
-    const auto reader = RawReadSource::open(m_options.input);
+    ResultWriter::check_input(m_options.output_dir, m_options.inputs.front());
+    const auto reader = RawReadSource::open(m_options.inputs.front());
     std::vector<ClientPool::Server> servers;
     for (const auto& address : addresses) {
         servers.push_back({address, server_name(address)});

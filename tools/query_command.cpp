@@ -1,11 +1,10 @@
 #include "tools/query_command.h"
 
 #include "client/server_query.h"
-#include "tools/command_line.h"
+#include "program_support/cli_options.h"
 #include "tools/embedded_server.h"
 #include "tools/query_formatter.h"
 #include "tools/security_options.h"
-#include "tools/usage_error.h"
 
 #include <boost/log/core/core.hpp>
 
@@ -15,29 +14,52 @@ namespace tamsu_cli {
 
 namespace query = tamsu::server_query;
 
-const char* QueryCommand::usage()
-{
-    return R"(Usage: tamsu query WHAT [options]
+namespace {
 
-Asks a basecall server one question and prints the answer. WHAT is one of:
+const char* const k_name = "tamsu query";
+
+// What "tamsu query" was asked.
+struct QueryOptions {
+    std::string what;
+    std::string server;  // empty: ask the embedded server
+    unsigned long timeout = 2000;
+    bool verbose = false;
+    SecurityOptions curve_files;
+
+    void describe(CLI::App& app)
+    {
+        app.add_option("WHAT", what, "what to ask (see below)")
+                ->required()
+                ->check(CLI::IsMember({"statistics", "barcode-kits", "lamp-kits", "server-info",
+                                       "internal-state"}))
+                ->type_name("");
+        app.add_option("--server", server,
+                       "a port, HOST:PORT or ipc://PATH; without it a reference server runs "
+                       "inside this process and answers")
+                ->type_name("ADDRESS");
+        program_support::add_whole_number(app, "--timeout", timeout, 1, 0xffffffffUL,
+                                          "wait for each reply, in ms (default 2000); a query "
+                                          "gives up after four waits");
+        app.add_flag("--verbose", verbose,
+                     "let the library's log records through to standard error");
+        curve_files.add_to(app);
+        app.footer(R"(Asks a basecall server one question and prints the answer.
+
+WHAT:
   statistics       the server's counters and one line per connected client
   barcode-kits     the barcode kits the server knows
   lamp-kits        the LAMP kits the server knows
   server-info      the server's description of itself (JSON)
   internal-state   the server's whole internal state (JSON)
+Exits with status 1, naming the result code, when the query fails.)");
+    }
+};
 
-Options:
-  --server ADDRESS   a port, HOST:PORT or ipc://PATH; without it a reference server runs
-                     inside this process and answers
-  --timeout MS       wait for each reply (default 2000); a query gives up after four waits
-  --verbose          let the library's log records through to standard error
-  --curve-server-key FILE
-                     with --server: connect with CURVE; FILE holds the server's public key
-  --curve-keys PREFIX
-                     this client's key pair, PREFIX.public and PREFIX.secret
+}  // namespace
 
-Exits with status 1, naming the result code, when the query fails.
-)";
+std::string QueryCommand::usage()
+{
+    return program_support::usage_of<QueryOptions>(k_name);
 }
 
 bool QueryCommand::ask(const std::string& what, const std::string& address, unsigned int timeout,
@@ -71,34 +93,24 @@ bool QueryCommand::ask(const std::string& what, const std::string& address, unsi
 int QueryCommand::run(const std::vector<std::string>& arguments, std::ostream& out,
                       std::ostream& err)
 {
-    auto options = SecurityOptions::command_line_options();
-    options.insert(options.end(), {{"server", true}, {"timeout", true}, {"verbose", false}});
-    CommandLine line(options, 1);
-    line.parse(arguments);
-    if (line.help_requested()) {
-        out << usage();
+    const auto parsed = program_support::parse_options<QueryOptions>(k_name, arguments, out);
+    if (!parsed) {
         return 0;
     }
-    if (line.positionals().empty()) {
-        throw UsageError("query needs WHAT to ask");
-    }
-    const auto what = line.positionals().front();
-    if (what != "statistics" && what != "barcode-kits" && what != "lamp-kits" &&
-        what != "server-info" && what != "internal-state") {
-        throw UsageError("unknown query '" + what + "'");
-    }
-    const auto timeout = static_cast<unsigned int>(line.number("timeout", 2000, 0xffffffffUL, 1));
-    const auto security = SecurityOptions::from_command_line(line, line.has("server"));
-    boost::log::core::get()->set_logging_enabled(line.has("verbose"));
+    const auto& options = *parsed;
+    const auto security = options.curve_files.read(!options.server.empty());
+    boost::log::core::get()->set_logging_enabled(options.verbose);
     std::unique_ptr<EmbeddedServer> embedded;
-    auto address = line.text("server");
+    auto address = options.server;
     if (address.empty()) {
         embedded = std::make_unique<EmbeddedServer>();
         address = embedded->address();
     }
     std::string answer;
     std::string failure;
-    if (!ask(what, address, timeout, security, answer, failure)) {
+    const auto& what = options.what;
+    if (!ask(what, address, static_cast<unsigned int>(options.timeout), security, answer,
+             failure)) {
         err << "tamsu query: " << what << " failed: " << failure << "\n";
         return 1;
     }

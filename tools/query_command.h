@@ -11,7 +11,7 @@ namespace tamsu_cli {
 // "tamsu query WHAT": one question to a server (or to the embedded one), answered as text.
 class QueryCommand {
 public:
-    static const char* usage();
+    static std::string usage();
     static int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
 private:

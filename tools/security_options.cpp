@@ -7,16 +7,21 @@ namespace tamsu_cli {
 
 namespace key_files = reference_server::curve_key_files;
 
-std::vector<CommandLine::Option> SecurityOptions::command_line_options()
+void SecurityOptions::add_to(CLI::App& app)
 {
-    return {{"curve-server-key", true}, {"curve-keys", true}};
+    app.option_defaults()->group("Transport security (with --server; see \"tamsu keygen\")");
+    app.add_option("--curve-server-key", m_server_key_file,
+                   "connect with CURVE: FILE holds the server's public key")
+            ->type_name("FILE");
+    app.add_option("--curve-keys", m_key_prefix,
+                   "this client's key pair, PREFIX.public and PREFIX.secret")
+            ->type_name("PREFIX");
 }
 
-tamsu::TransportSecurity SecurityOptions::from_command_line(const CommandLine& line,
-                                                            bool has_server)
+tamsu::TransportSecurity SecurityOptions::read(bool has_server) const
 {
-    const bool server_key = line.has("curve-server-key");
-    const bool keys = line.has("curve-keys");
+    const bool server_key = !m_server_key_file.empty();
+    const bool keys = !m_key_prefix.empty();
     if (!server_key && !keys) {
         return {};
     }
@@ -27,8 +32,8 @@ tamsu::TransportSecurity SecurityOptions::from_command_line(const CommandLine& l
     if (!has_server) {
         throw UsageError("--curve-server-key and --curve-keys need --server");
     }
-    const auto pair = key_files::read_pair(line.text("curve-keys"));
-    return {key_files::read_key(line.text("curve-server-key")), pair.public_key, pair.secret_key};
+    const auto pair = key_files::read_pair(m_key_prefix);
+    return {key_files::read_key(m_server_key_file), pair.public_key, pair.secret_key};
 }
 
 }  // namespace tamsu_cli

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "client/transport_security.h"
-#include "tools/command_line.h"
 
-#include <vector>
+#include <CLI/App.hpp>
+
+#include <string>
 
 namespace tamsu_cli {
 
@@ -12,11 +13,17 @@ namespace tamsu_cli {
 // PREFIX.secret).
 class SecurityOptions {
 public:
-    static std::vector<CommandLine::Option> command_line_options();
+    // Adds both flags to `app`, in a group of their own (later options join it unless they name
+    // another); their files are read only by `read`.
+    void add_to(CLI::App& app);
     // No keys when neither flag was given. Throws UsageError when only one was, or when there is
     // no server to use them with (`has_server` false), and std::runtime_error for a key file
     // that cannot be used.
-    static tamsu::TransportSecurity from_command_line(const CommandLine& line, bool has_server);
+    tamsu::TransportSecurity read(bool has_server) const;
+
+private:
+    std::string m_server_key_file;
+    std::string m_key_prefix;
 };
 
 }  // namespace tamsu_cli
