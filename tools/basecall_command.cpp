@@ -6,29 +6,36 @@
 
 #include <boost/log/core/core.hpp>
 
+#include <cstdint>
+
 namespace tamsu_cli {
 
 const char* BasecallCommand::usage()
 {
-    return R"(Usage: tamsu basecall INPUT [options]
+    return R"(Usage: tamsu basecall INPUT... [options]
 
-Basecalls the raw reads in INPUT (a .blow5 or .slow5 file, a text file in the format of
-"tamsu simulate", or - for text on standard input) through a basecall server and writes the
-called reads to the output directory:
+Basecalls the raw reads in each INPUT (a .blow5 or .slow5 file, a text file in the format of
+"tamsu simulate", - for text on standard input, or a directory: its .blow5, .slow5 and .tsv
+files by name) through a basecall server and writes the called reads to the output directory:
   reads.fastq   every called read; the header line is "@<read id>" followed by key=value
                 fields: length, mean_qscore, barcode and lamp_barcode (with kits),
                 alignment=<genome>:<zero-based start> and direction (with an index)
   summary.tsv   one row per read, with a header row; reads too short to call (fewer than
-                20 model strides) have the status not_called and no sequence
+                20 model strides) have the status not_called and no sequence; the last
+                column names the input file
   reads.sam     with --index: the index's SAM header, then each called read's records
                 (unmapped reads as flag 4)
 Files are written as <name>.partial and renamed only when every read came back; a run that
 fails leaves the partial files and exits with status 1.
 
-INPUT has one read per line, four tab-separated fields:
+A text INPUT has one read per line, four tab-separated fields:
   read id <TAB> DAQ offset <TAB> DAQ scaling <TAB> samples
 where samples are comma-separated integers from -32768 to 32767 (at least one). Blank lines
-and lines starting with # are ignored. "tamsu simulate" writes such files.
+and lines starting with # are ignored. "tamsu simulate" writes such files. Read ids must not be
+empty or hold control characters; ids that occur more than once are counted and named.
+
+Input:
+  --recursive                  take input files from the subdirectories of a directory too
 
 Server and run:
   --server ADDRESS             a port, HOST:PORT or ipc://PATH; without it a reference
@@ -83,7 +90,7 @@ summary goes to standard output at the end.
 int BasecallCommand::run(const std::vector<std::string>& arguments, std::ostream& out,
                          std::ostream& err)
 {
-    CommandLine line(BasecallOptions::command_line_options(), 1);
+    CommandLine line(BasecallOptions::command_line_options(), SIZE_MAX);
     line.parse(arguments);
     if (line.help_requested()) {
         out << usage();

@@ -83,7 +83,7 @@ std::vector<CommandLine::Option> BasecallOptions::command_line_options()
     }
     for (const char* name :
          {"require-barcodes-both-ends", "detect-mid-strand-barcodes", "trim-barcodes",
-          "detect-mid-strand-adapter", "moves", "state-data", "verbose"}) {
+          "detect-mid-strand-adapter", "moves", "state-data", "verbose", "recursive"}) {
         options.push_back({name, false});
     }
     for (const auto& option : SecurityOptions::command_line_options()) {
@@ -95,10 +95,11 @@ std::vector<CommandLine::Option> BasecallOptions::command_line_options()
 BasecallOptions BasecallOptions::from_command_line(const CommandLine& line)
 {
     if (line.positionals().empty()) {
-        throw UsageError("basecall needs an INPUT file (or - for standard input)");
+        throw UsageError("basecall needs an INPUT file or directory (or - for standard input)");
     }
     BasecallOptions options;
-    options.input = line.positionals().front();
+    options.inputs = line.positionals();
+    options.recursive = line.has("recursive");
     options.server = line.text("server");
     options.config = line.text("config", options.config);
     options.output_dir = line.text("output-dir", options.output_dir);

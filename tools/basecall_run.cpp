@@ -4,9 +4,10 @@
 #include "client/tamsu_client.h"
 #include "tools/embedded_server.h"
 #include "tools/input_error.h"
+#include "tools/input_paths.h"
 #include "tools/interrupt_flag.h"
 #include "tools/progress_meter.h"
-#include "tools/raw_read_source.h"
+#include "tools/read_ahead.h"
 #include "tools/read_feeder.h"
 #include "tools/result_writer.h"
 
@@ -84,7 +85,7 @@ std::string BasecallRun::server_name(const std::string& address) const
 
 int BasecallRun::run_with(const std::string& address)
 {
-    const auto reader = RawReadSource::open(m_options.input);
+    m_inputs.emplace(InputPaths::expand(m_options.inputs, m_options.recursive));
     // Before the client, whose handler refers to it.
     m_watch.emplace(server_name(address), m_err);
     tamsu::TamsuClient client(address, m_options.config);
@@ -103,7 +104,9 @@ int BasecallRun::run_with(const std::string& address)
     const bool with_sam = !m_options.index.empty();
     // Should the directory be unusable, the client's destructor ends the connection.
     ResultWriter writer(m_options.output_dir, with_sam, with_sam ? sam_header(client) : "");
-    ReadFeeder feeder(*reader, client);
+    // Decoding runs ahead on a thread of its own, beside the one that passes reads on.
+    ReadAhead reader(*m_inputs);
+    ReadFeeder feeder(reader, client);
     return basecall(client, feeder, writer);
 }
 
@@ -209,7 +212,9 @@ std::size_t BasecallRun::collect(tamsu::TamsuClient& client, ResultWriter& write
     std::list<tamsu::Read> reads;
     client.get_completed_reads(reads);
     for (const auto& read : reads) {
-        writer.write(CalledRead::from_read(read));
+        auto called = CalledRead::from_read(read);
+        called.source_file = m_inputs->source_of(called.read_id);
+        writer.write(called);
     }
     progress.update(writer.totals().reads);
     return reads.size();
@@ -249,6 +254,7 @@ int BasecallRun::conclude(bool complete, const std::string& reason, ResultWriter
                           unsigned long reads_in)
 {
     complete = complete && writer.totals().reads == reads_in;
+    warn_of_duplicates();
     if (complete) {
         writer.commit();
         print_summary(writer, reads_in, true);
@@ -274,6 +280,9 @@ void BasecallRun::print_summary(ResultWriter& writer, unsigned long reads_in, bo
         m_out << " (" << totals.not_called
               << " not called: shorter than 20 model strides, listed in the summary)";
     }
+    if (m_inputs->duplicates() != 0) {
+        m_out << "\n  duplicate ids: " << m_inputs->duplicates();
+    }
     m_out << "\n  bases:         " << totals.bases << "\n";
     m_out << "  mean quality:  " << format_fixed(totals.mean_qscore(), 2) << "\n";
     m_out << "  time:          " << format_fixed(seconds, 1) << " s ("
@@ -284,6 +293,18 @@ void BasecallRun::print_summary(ResultWriter& writer, unsigned long reads_in, bo
     if (paths.size() > 2) {
         m_out << "  SAM:           " << paths[2] << "\n";
     }
+}
+
+void BasecallRun::warn_of_duplicates()
+{
+    const auto count = m_inputs->duplicates();
+    if (count == 0) {
+        return;
+    }
+    const auto named = m_inputs->duplicate_ids();
+    m_err << "tamsu: warning: " << count << (count == 1 ? " read has" : " reads have")
+          << " the id of an earlier read: " << join(named) << (count > named.size() ? ", ..." : "")
+          << "\n";
 }
 
 }  // namespace tamsu_cli

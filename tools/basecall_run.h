@@ -3,6 +3,7 @@
 #include "client/result.h"
 #include "tools/basecall_options.h"
 #include "tools/connection_watch.h"
+#include "tools/input_sequence.h"
 
 #include <chrono>
 #include <optional>
@@ -50,6 +51,7 @@ private:
     int conclude(bool complete, const std::string& reason, ResultWriter& writer,
                  unsigned long reads_in);
     void print_summary(ResultWriter& writer, unsigned long reads_in, bool complete);
+    void warn_of_duplicates();
     std::string server_name(const std::string& address) const;
 
     BasecallOptions m_options;
@@ -57,6 +59,7 @@ private:
     std::ostream& m_err;
     std::chrono::steady_clock::time_point m_start;
     std::optional<ConnectionWatch> m_watch;
+    std::optional<InputSequence> m_inputs;
 };
 
 }  // namespace tamsu_cli

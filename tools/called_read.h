@@ -28,6 +28,7 @@ struct CalledRead {
     long alignment_end = 0;    // exclusive
     std::string alignment_direction;
     std::vector<std::string> sam_records;  // one per alignment, without line breaks
+    std::string source_file;               // the input the read came from, when known
 
     static CalledRead from_read(const tamsu::Read& read);
 };

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tamsu_cli {
@@ -14,5 +15,9 @@ struct RawRead {
     float daq_scaling = 1.0f;
     std::vector<std::int16_t> samples;
 };
+
+// What makes `id` unusable as a read id, or empty when nothing does: an id must not be empty
+// nor hold control characters, which would break the line-based outputs that name it.
+std::string read_id_problem(std::string_view id);
 
 }  // namespace tamsu_cli

@@ -15,7 +15,8 @@ public:
     static std::string fastq(const CalledRead& read);
 
     static std::string summary_header();
-    // One tab-separated row; the status column says "called" or "not_called".
+    // One tab-separated row; the status column says "called" or "not_called", the last one
+    // names the input file.
     static std::string summary_row(const CalledRead& read);
 
     // The read's SAM records; an unmapped record (flag 4) for a called read without

@@ -97,6 +97,10 @@ bool Slow5Reader::next(RawRead& read)
                          ": digitisation must be positive");
     }
     read.read_id.assign(record->read_id, record->read_id_len);
+    const auto id_problem = read_id_problem(read.read_id);
+    if (!id_problem.empty()) {
+        throw InputError(m_name + ": record " + std::to_string(m_records_read) + ": " + id_problem);
+    }
     read.daq_offset = static_cast<float>(record->offset);
     read.daq_scaling = static_cast<float>(record->range / record->digitisation);
     read.samples.assign(record->raw_signal, record->raw_signal + record->len_raw_signal);

@@ -3,6 +3,8 @@
 #include "support/exception_text.h"
 #include "support/temp_directory.h"
 #include "tools/input_error.h"
+#include "tools/raw_read_format.h"
+#include "tools/raw_read_reader.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -114,6 +116,34 @@ TEST(Slow5ReaderTest, FilesThatCannotBeReadNameTheFileAndNeverCrash)
     for (const auto& path : {directory.file("missing.blow5"), directory.file("text.blow5")}) {
         EXPECT_EQ(tamsu_test::exception_text<InputError>([&] { read_all(path); }),
                   "cannot read " + path + ": not a SLOW5 or BLOW5 file");
+    }
+}
+
+// Ids that would break the line-based outputs, refused where they stand in either kind of file.
+TEST(Slow5ReaderTest, ReadIdsEmptyOrWithControlCharactersAreRefusedWithTheirPlace)
+{
+    const tamsu_test::TempDirectory directory;
+    for (const std::string& id : {std::string("a\x01b"), std::string("a\rb"), std::string()}) {
+        SCOPED_TRACE(testing::PrintToString(id));
+        auto contents = reads();
+        contents[1].read_id = id;
+        const auto blow5 = directory.file("ids.blow5");
+        write(blow5, SLOW5_COMPRESS_ZSTD, SLOW5_COMPRESS_SVB_ZD, contents);
+        const auto problem = id.empty() ? "the read id is empty"
+                                        : "the read id holds a control character (code " +
+                                                  std::to_string(id[1]) + ")";
+        EXPECT_EQ(tamsu_test::exception_text<InputError>([&] { read_all(blow5); }),
+                  blow5 + ": record 2: " + problem);
+        const auto text = directory.file("ids.tsv");
+        std::ofstream(text) << "# reads\n"
+                            << RawReadFormat::format(contents[0]) << "\n"
+                            << RawReadFormat::format(contents[1]) << "\n";
+        EXPECT_EQ(tamsu_test::exception_text<InputError>([&] {
+                      RawReadReader reader(text);
+                      for (RawRead read; reader.next(read);) {
+                      }
+                  }),
+                  text + ": line 3: " + problem);
     }
 }
 

@@ -187,6 +187,30 @@ TEST_F(TamsuCliTest, SignalFilesOfEveryFormatCarryTheSameReads)
                 HasSubstr("cannot read not.blow5: not a SLOW5 or BLOW5 file"));
 }
 
+// A directory's signal files, its subdirectory's with --recursive; the summary names each read's
+// file (the first file for an id met again), and ids met again are counted.
+TEST_F(TamsuCliTest, BasecallTakesADirectoryAndNamesTheFileOfEachRead)
+{
+    std::filesystem::create_directories(file("in/sub"));
+    for (const std::string made :
+         {"--count 5 --seed 1 --output in/a.blow5", "--count 3 --seed 2 --output in/b.tsv",
+          "--count 2 --seed 1 --output in/sub/c.tsv"}) {
+        ASSERT_EQ(tamsu("simulate --min-length 150 " + made).exit_code, 0);
+    }
+    const auto result = tamsu("basecall in --recursive --output-dir out");
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_THAT(result.out, HasSubstr("reads in:      10\n"));
+    EXPECT_THAT(result.out, HasSubstr("duplicate ids: 2\n"));
+    EXPECT_THAT(result.err, HasSubstr("warning: 2 reads have the id of an earlier read: "));
+    const auto summary = table_of(file("out/summary.tsv"));
+    std::map<std::string, int> rows_per_file;
+    for (const auto& row : summary) {
+        ++rows_per_file[row.at(13)];
+    }
+    EXPECT_EQ(rows_per_file,
+              (std::map<std::string, int>{{"source_file", 1}, {"in/a.blow5", 7}, {"in/b.tsv", 3}}));
+}
+
 // Every way a run ends: its exit status, what it says, and the partial files it may leave.
 TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
 {

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "tools/raw_read_source.h"
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tamsu_cli {
+
+// The reads of several inputs, one input after the other, remembering which input each read id
+// came from. next() and name() belong to one thread; the queries about read ids may come from
+// any thread.
+class InputSequence : public RawReadSource {
+public:
+    // How many duplicate ids are kept to be named.
+    static constexpr std::size_t k_named_duplicates = 10;
+
+    // Opens the first input at once, so that it fails before anything else starts, and each
+    // later one when the reads reach it. Throws InputError as RawReadSource::open does.
+    explicit InputSequence(std::vector<std::string> paths);
+
+    bool next(RawRead& read) override;
+    // The input that the last read came from.
+    const std::string& name() const override { return m_source->name(); }
+
+    // The name of the input that the first read with this id came from; empty for an unknown
+    // id.
+    std::string source_of(const std::string& read_id) const;
+    // Reads whose id an earlier read had already.
+    std::size_t duplicates() const;
+    // The first k_named_duplicates of those ids.
+    std::vector<std::string> duplicate_ids() const;
+
+private:
+    void open_next();
+    void remember(const std::string& read_id);
+
+    std::vector<std::string> m_paths;
+    std::size_t m_next_path = 0;
+    std::unique_ptr<RawReadSource> m_source;
+
+    mutable std::mutex m_mutex;                              // guards the four members below
+    std::vector<std::string> m_names;                        // of the inputs reached so far
+    std::unordered_map<std::string, std::size_t> m_origins;  // id -> index into m_names
+    std::size_t m_duplicates = 0;
+    std::vector<std::string> m_duplicate_ids;
+};
+
+}  // namespace tamsu_cli
