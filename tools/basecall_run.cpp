@@ -185,7 +185,9 @@ int BasecallRun::basecall(tamsu::TamsuClient& client, ReadFeeder& feeder, Result
     ProgressMeter progress(m_err, isatty(STDERR_FILENO) == 1);
     feeder.start();
     std::string reason;
-    while (!feeder.done() && reason.empty()) {
+    // Collects until every read passed is back, so that finish only ends the connection: it
+    // looks for missing reads at long intervals, a wait as long as a short run.
+    while (reason.empty() && !(feeder.done() && writer.totals().reads >= feeder.passed())) {
         m_watch->report_reconnection(client);
         if (collect(client, writer, progress) == 0) {
             std::this_thread::sleep_for(k_idle_wait);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <slow5/slow5.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 
@@ -29,6 +30,17 @@ std::vector<RawRead> reads()
         read.samples.push_back(32767);
         made.push_back(read);
     }
+    // Steps of one, two and three bytes in every order, so that every grouping of value
+    // widths occurs.
+    RawRead mixed{"mixed", 0.0f, 1400.0f / 8192.0f, {0}};
+    std::uint32_t state = 1;
+    for (int i = 0; i < 4000; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const int widest = std::array<int, 3>{60, 8000, 30000}[(state >> 30) % 3];
+        const int step = static_cast<int>((state >> 8) % (2 * widest + 1)) - widest;
+        mixed.samples.push_back(static_cast<std::int16_t>(mixed.samples.back() + step));
+    }
+    made.push_back(mixed);
     return made;
 }
 
