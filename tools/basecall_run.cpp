@@ -215,7 +215,7 @@ std::size_t BasecallRun::collect(tamsu::TamsuClient& client, ResultWriter& write
     client.get_completed_reads(reads);
     for (const auto& read : reads) {
         auto called = CalledRead::from_read(read);
-        called.source_file = m_inputs->source_of(called.read_id);
+        called.source_file = m_inputs->take_source(called.read_id);
         writer.write(called);
     }
     progress.update(writer.totals().reads);

@@ -30,7 +30,9 @@ bool InputSequence::next(RawRead& read)
 void InputSequence::remember(const std::string& read_id)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_origins.emplace(read_id, m_names.size() - 1).second) {
+    auto& origin = m_origins.try_emplace(read_id, Origin{m_names.size() - 1, 0}).first->second;
+    ++origin.reads;
+    if (m_seen.insert(std::hash<std::string>()(read_id)).second) {
         return;
     }
     ++m_duplicates;
@@ -39,11 +41,18 @@ void InputSequence::remember(const std::string& read_id)
     }
 }
 
-std::string InputSequence::source_of(const std::string& read_id) const
+std::string InputSequence::take_source(const std::string& read_id)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto found = m_origins.find(read_id);
-    return found == m_origins.end() ? std::string() : m_names[found->second];
+    if (found == m_origins.end()) {
+        return {};
+    }
+    const auto name = m_names[found->second.input];
+    if (--found->second.reads == 0) {
+        m_origins.erase(found);
+    }
+    return name;
 }
 
 std::size_t InputSequence::duplicates() const

@@ -7,13 +7,14 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace tamsu_cli {
 
 // The reads of several inputs, one input after the other, remembering which input each read id
-// came from. next() and name() belong to one thread; the queries about read ids may come from
-// any thread.
+// came from until the read is taken back, and every id met. next() and name() belong to one
+// thread; the other members may be called from any thread.
 class InputSequence : public RawReadSource {
 public:
     // How many duplicate ids are kept to be named.
@@ -27,9 +28,10 @@ public:
     // The input that the last read came from.
     const std::string& name() const override { return m_source->name(); }
 
-    // The name of the input that the first read with this id came from; empty for an unknown
-    // id.
-    std::string source_of(const std::string& read_id) const;
+    // The name of the input that a read with this id came from (the first such read still out),
+    // forgotten once as many reads with the id were taken back as were read; empty for an
+    // unknown id.
+    std::string take_source(const std::string& read_id);
     // Reads whose id an earlier read had already.
     std::size_t duplicates() const;
     // The first k_named_duplicates of those ids.
@@ -43,9 +45,18 @@ private:
     std::size_t m_next_path = 0;
     std::unique_ptr<RawReadSource> m_source;
 
-    mutable std::mutex m_mutex;                              // guards the four members below
-    std::vector<std::string> m_names;                        // of the inputs reached so far
-    std::unordered_map<std::string, std::size_t> m_origins;  // id -> index into m_names
+    struct Origin {
+        std::size_t input = 0;  // index into m_names
+        std::size_t reads = 0;  // with the id, not taken back yet
+    };
+
+    mutable std::mutex m_mutex;        // guards the five members below
+    std::vector<std::string> m_names;  // of the inputs reached so far
+    std::unordered_map<std::string, Origin> m_origins;
+    // Hashes of every id met: a run may hold millions of reads, and a full id takes several
+    // times the space (two ids with one hash would pass for one, at odds of about 1 in 2^64 per
+    // pair).
+    std::unordered_set<std::size_t> m_seen;
     std::size_t m_duplicates = 0;
     std::vector<std::string> m_duplicate_ids;
 };
