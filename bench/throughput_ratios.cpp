@@ -3,7 +3,7 @@
 // and several clients, against the reference server with calling switched off; then the
 // command-line basecaller on a file. Every figure is the median of the repetitions, and each
 // ratio the median of per-repetition ratios (library and limit measured back to back, each with
-// a peer or server of its own).
+// a peer or server of its own). The command-line rows read text ("cli") and BLOW5 ("cli-blow5").
 //   throughput_ratios [--seconds S] [--repetitions R] [--clients N] [--samples N] [--via ipc|tcp]
 //                     [--no-cli] [--verbose] [--quick]
 //   (--clients 1 measures one client only; --verbose prints every repetition's ratio)
@@ -149,14 +149,14 @@ Row measure(const Options& options, const std::function<double()>& bare,
 void print_row(const char* source, const std::string& transport, std::size_t samples,
                std::size_t clients, const Row& row)
 {
-    std::printf("%-8s %-5s %8zu %7zu %12.0f %10.1f %12.0f %10.1f %7.2f\n", source,
+    std::printf("%-9s %-5s %8zu %7zu %12.0f %10.1f %12.0f %10.1f %7.2f\n", source,
                 transport.c_str(), samples, clients, row.bare, megabytes(row.bare, samples),
                 row.library, megabytes(row.library, samples), row.ratio);
     std::fflush(stdout);
 }
 
 // Calls the reads of a file written by "tamsu simulate" with "tamsu basecall" and returns reads
-// per second over the whole run (start-up and text parsing included).
+// per second over the whole run (start-up and decoding included).
 double cli_reads_per_second(const fs::path& input, std::size_t reads, const std::string& server,
                             const fs::path& output)
 {
@@ -174,9 +174,11 @@ double cli_reads_per_second(const fs::path& input, std::size_t reads, const std:
     return static_cast<double>(reads) / elapsed.count();
 }
 
-fs::path simulate(const fs::path& directory, std::size_t samples, std::size_t reads)
+// `extension` picks the format: ".txt" for text, ".blow5" for BLOW5.
+fs::path simulate(const fs::path& directory, std::size_t samples, std::size_t reads,
+                  const std::string& extension)
 {
-    const auto file = directory / ("reads_" + std::to_string(samples) + ".txt");
+    const auto file = directory / ("reads_" + std::to_string(samples) + extension);
     const auto length = std::to_string(samples);
     program_support::ChildProcess simulator(TAMSU_CLI_PATH,
                                             {"simulate", "--count", std::to_string(reads),
@@ -249,7 +251,7 @@ int main(int argc, char** argv)
     const auto directory = fs::temp_directory_path() / ("tamsu_bench_" + std::to_string(getpid()));
     fs::create_directories(directory);
     std::printf("%.1f s per measurement, median of %d\n", options.seconds, options.repetitions);
-    std::printf("%-8s %-5s %8s %7s %12s %10s %12s %10s %7s\n", "source", "via", "samples",
+    std::printf("%-9s %-5s %8s %7s %12s %10s %12s %10s %7s\n", "source", "via", "samples",
                 "clients", "limit r/s", "limit MB/s", "library r/s", "lib MB/s", "ratio");
     std::vector<std::size_t> client_counts{1};
     if (options.clients > 1) {
@@ -275,19 +277,22 @@ int main(int argc, char** argv)
 
     // The command-line basecaller against the ipc limit of one client, on a file of 20 million
     // samples (at least 50 reads): under a second of work, which keeps the file small.
-    for (std::size_t i = 0; options.cli && i < options.sizes.size(); ++i) {
-        const auto samples = options.sizes[i];
-        const auto reads = std::max<std::size_t>(50, 20000000 / samples);
-        const auto input = simulate(directory, samples, reads);
-        const auto plan = bench::plan_read(samples);
-        const auto row = measure(
-                options, [&] { return bare_run("ipc", directory, plan, 1, options.seconds); },
-                [&] {
-                    const auto server = start_server("ipc", directory);
-                    return cli_reads_per_second(input, reads, server.endpoint.address,
-                                                directory / "out");
-                });
-        print_row("cli", "ipc", samples, 1, row);
+    for (const auto& [source, extension] :
+         {std::pair<const char*, const char*>{"cli", ".txt"}, {"cli-blow5", ".blow5"}}) {
+        for (std::size_t i = 0; options.cli && i < options.sizes.size(); ++i) {
+            const auto samples = options.sizes[i];
+            const auto reads = std::max<std::size_t>(50, 20000000 / samples);
+            const auto input = simulate(directory, samples, reads, extension);
+            const auto plan = bench::plan_read(samples);
+            const auto row = measure(
+                    options, [&] { return bare_run("ipc", directory, plan, 1, options.seconds); },
+                    [&] {
+                        const auto server = start_server("ipc", directory);
+                        return cli_reads_per_second(input, reads, server.endpoint.address,
+                                                    directory / "out");
+                    });
+            print_row(source, "ipc", samples, 1, row);
+        }
     }
 
     fs::remove_all(directory);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release, build-release/) and runs them: the library's throughput as a
-# share of plain ZeroMQ's, the client's CPU per read next to memcpy, and its idle CPU and memory.
+# share of plain ZeroMQ's (and "tamsu basecall" on text and BLOW5 files against the same limit),
+# the client's CPU per read next to memcpy, and its idle CPU and memory.
 #   scripts/bench.sh           full run (about 14 minutes on two cores)
 #   scripts/bench.sh --quick   one short repetition of everything (about 2 minutes)
 set -euo pipefail

@@ -6,6 +6,8 @@
 
 #include <boost/log/core/core.hpp>
 
+#include <cstdint>
+
 namespace tamsu_cli {
 
 namespace {
@@ -22,11 +24,13 @@ struct BasecallCommandLine {
         app.footer(R"(Basecalls raw reads through a basecall server.
 
 INPUT (several may be given) is a .blow5 or .slow5 file, a text file in the format of
-"tamsu simulate", or - for text on standard input; a text file has one read per line, four
-tab-separated fields:
+"tamsu simulate", - for text on standard input, or a directory: its .blow5, .slow5 and .tsv
+files by name (with --recursive, those of its subdirectories too). A text file has one read
+per line, four tab-separated fields:
   read id <TAB> DAQ offset <TAB> DAQ scaling <TAB> samples
 where samples are comma-separated integers from -32768 to 32767 (at least one). Blank lines
-and lines starting with # are ignored.
+and lines starting with # are ignored. Read ids must not be empty or hold control
+characters; ids that occur more than once are counted and named.
 
 The called reads go to the output directory:
   reads.bam     every called read as an unaligned record (flag 4), or with --index the
@@ -34,7 +38,8 @@ The called reads go to the output directory:
                 quality), bk/bc (barcode kit and arrangement), la/lt (LAMP barcode and
                 target), MM/ML (base modifications), mv/tr (moves and trace, with --moves)
   summary.tsv   one row per read, with a header row; reads too short to call (fewer than
-                20 model strides) have the status not_called and no sequence
+                20 model strides) have the status not_called and no sequence; the last
+                column names the input file
 Files are written as <name>.partial and renamed only when every read came back; a run that
 fails leaves the partial files and exits with status 1. Files of an earlier run stay until
 then; a run that completes removes those of them it did not write (reads.bam, reads.sam,

@@ -24,8 +24,8 @@ struct BasecallOptions {
     // Setter calls by the setter's name, in the order they are made.
     using SetterCalls = std::vector<std::pair<const char*, std::function<tamsu::Result()>>>;
 
-    std::vector<std::string> inputs;  // files, directories or "-"
-    bool recursive = false;
+    std::vector<std::string> inputs;   // files, directories or "-" for standard input
+    bool recursive = false;            // also the input files in subdirectories of a directory
     std::vector<std::string> servers;  // empty: run the embedded server
     std::string config = "toy_flipflop_fast";
     std::string output_dir = ".";

@@ -5,9 +5,11 @@
 #include "tools/client_pool.h"
 #include "tools/embedded_server.h"
 #include "tools/input_error.h"
+#include "tools/input_paths.h"
 #include "tools/interrupt_flag.h"
 #include "tools/progress_meter.h"
 #include "tools/raw_read_source.h"
+#include "tools/read_ahead.h"
 #include "tools/read_feeder.h"
 #include "tools/result_writer.h"
 
@@ -49,27 +51,22 @@ RecordFormat record_format(const BasecallOptions& options)
                               : RecordFormat::bam;
 }
 
-// A read group per run the input declares, and one named after the input for reads without.
+// A read group per run the inputs declare, and one per input with reads of no declared run.
 RecordHeader record_header(tamsu::TamsuClient& client, const BasecallOptions& options,
-                           const RawReadSource& input)
+                           const RawReadSource& inputs)
 {
     RecordHeader header;
     if (!options.index.empty()) {
         client.get_alignment_sam_header(header.index_header);
     }
-    header.default_read_group = std::filesystem::path(input.name()).filename().string();
-    bool without_run_id = false;
     auto& groups = header.read_groups;
-    for (const auto& run_id : input.run_ids()) {
-        without_run_id = without_run_id || run_id.empty();
+    for (const auto& run_id : inputs.run_ids()) {
         // Read groups of one run share its id; a header names each group once.
-        if (!run_id.empty() && std::find(groups.begin(), groups.end(), run_id) == groups.end()) {
+        if (std::find(groups.begin(), groups.end(), run_id) == groups.end()) {
             groups.push_back(run_id);
         }
     }
-    if (without_run_id || groups.empty()) {
-        groups.push_back(header.default_read_group);
-    }
+    header.default_read_group = groups.front();
     header.version = tamsu::TamsuClient::get_software_version().text;
     header.command_line = options.command_line;
     return header;
@@ -109,8 +106,11 @@ std::string BasecallRun::server_name(const std::string& address) const
 
 int BasecallRun::run_with(const std::vector<std::string>& addresses)
 {
-    ResultWriter::check_input(m_options.output_dir, m_options.inputs.front());
-    const auto reader = RawReadSource::open(m_options.inputs.front());
+    auto paths = InputPaths::expand(m_options.inputs, m_options.recursive);
+    for (const auto& path : paths) {
+        ResultWriter::check_input(m_options.output_dir, path);
+    }
+    m_inputs.emplace(std::move(paths));
     std::vector<ClientPool::Server> servers;
     for (const auto& address : addresses) {
         servers.push_back({address, server_name(address)});
@@ -123,8 +123,10 @@ int BasecallRun::run_with(const std::vector<std::string>& addresses)
     }
     // Should the directory be unusable, the clients' destructors end the connections.
     ResultWriter writer(m_options.output_dir, record_format(m_options),
-                        record_header(m_clients->client(0), m_options, *reader));
-    ReadFeeder feeder(*reader, *m_clients);
+                        record_header(m_clients->client(0), m_options, *m_inputs));
+    // Decoding runs ahead on a thread of its own, beside the one that passes reads on.
+    ReadAhead reader(*m_inputs);
+    ReadFeeder feeder(reader, *m_clients);
     return basecall(feeder, writer);
 }
 
@@ -203,7 +205,9 @@ int BasecallRun::basecall(ReadFeeder& feeder, ResultWriter& writer)
 {
     ProgressMeter progress(m_err, isatty(STDERR_FILENO) == 1);
     const auto write = [&](const tamsu::Read& read) {
-        writer.write(CalledRead::from_read(read));
+        auto called = CalledRead::from_read(read);
+        called.source_file = m_inputs->take_source(called.read_id);
+        writer.write(called);
         progress.update(writer.totals().reads);
     };
     feeder.start();
@@ -237,6 +241,7 @@ std::string BasecallRun::stop_reason(const ReadFeeder& feeder, const ResultWrite
 int BasecallRun::conclude(bool complete, std::string reason, ResultWriter& writer,
                           unsigned long reads_in)
 {
+    warn_of_duplicates();
     if (complete && writer.totals().reads == reads_in) {
         try {
             writer.commit();
@@ -265,6 +270,9 @@ void BasecallRun::print_summary(ResultWriter& writer, unsigned long reads_in, bo
         m_out << " (" << totals.not_called
               << " not called: shorter than 20 model strides, listed in the summary)";
     }
+    if (m_inputs->duplicates() != 0) {
+        m_out << "\n  duplicate ids: " << m_inputs->duplicates();
+    }
     m_out << "\n  bases:         " << totals.bases << "\n";
     m_out << "  mean quality:  " << format_fixed(totals.mean_qscore(), 2) << "\n";
     m_out << "  time:          " << format_fixed(seconds, 1) << " s ("
@@ -290,6 +298,18 @@ void BasecallRun::print_servers()
         m_out << (index == 0 ? "  reads from:    " : "                 ") << counts[index].first
               << ": " << counts[index].second << "\n";
     }
+}
+
+void BasecallRun::warn_of_duplicates()
+{
+    const auto count = m_inputs->duplicates();
+    if (count == 0) {
+        return;
+    }
+    const auto named = m_inputs->duplicate_ids();
+    m_err << "tamsu: warning: " << count << (count == 1 ? " read has" : " reads have")
+          << " the id of an earlier read: " << join(named) << (count > named.size() ? ", ..." : "")
+          << "\n";
 }
 
 }  // namespace tamsu_cli

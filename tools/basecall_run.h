@@ -2,9 +2,11 @@
 
 #include "client/result.h"
 #include "tools/basecall_options.h"
+#include "tools/input_sequence.h"
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -45,6 +47,7 @@ private:
     int conclude(bool complete, std::string reason, ResultWriter& writer, unsigned long reads_in);
     void print_summary(ResultWriter& writer, unsigned long reads_in, bool complete);
     void print_servers();
+    void warn_of_duplicates();
     std::string server_name(const std::string& address) const;
 
     BasecallOptions m_options;
@@ -52,6 +55,7 @@ private:
     std::ostream& m_err;
     std::chrono::steady_clock::time_point m_start;
     std::unique_ptr<ClientPool> m_clients;
+    std::optional<InputSequence> m_inputs;
 };
 
 }  // namespace tamsu_cli

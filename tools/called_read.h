@@ -38,6 +38,7 @@ struct CalledRead {
     unsigned long model_stride = 0;
     std::vector<std::uint8_t> moves;
     std::vector<std::uint8_t> trace;
+    std::string source_file;  // the input the read came from, when known
 
     static CalledRead from_read(const tamsu::Read& read);
 };

@@ -36,19 +36,29 @@ tamsu::TamsuClient::StateChangeHandler ConnectionWatch::handler() const
 
 tamsu::Result ConnectionWatch::connect(tamsu::TamsuClient& client)
 {
-    std::atomic<bool> returned{false};
+    Returned returned;
     std::thread watcher([&] { watch(client, returned); });
     const auto stop_watching = gsl::finally([&] {
-        returned = true;
+        {
+            std::lock_guard<std::mutex> lock(returned.mutex);
+            returned.value = true;
+        }
+        returned.changed.notify_all();
         watcher.join();
     });
     return client.connect();
 }
 
-void ConnectionWatch::watch(tamsu::TamsuClient& client, const std::atomic<bool>& returned)
+void ConnectionWatch::watch(tamsu::TamsuClient& client, Returned& returned)
 {
     const auto start = std::chrono::steady_clock::now();
-    while (!returned) {
+    while (true) {
+        {
+            std::unique_lock<std::mutex> lock(returned.mutex);
+            if (returned.changed.wait_for(lock, k_watch_step, [&] { return returned.value; })) {
+                break;
+            }
+        }
         if (InterruptFlag::raised()) {
             // Until connect returns: an interrupt may come before the client has a connection
             // to end.
@@ -56,7 +66,6 @@ void ConnectionWatch::watch(tamsu::TamsuClient& client, const std::atomic<bool>&
         } else if (std::chrono::steady_clock::now() - start >= k_quiet_connect) {
             report_attempts();
         }
-        std::this_thread::sleep_for(k_watch_step);
     }
     m_reported = m_attempts->load();
 }

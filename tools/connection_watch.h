@@ -4,7 +4,9 @@
 #include "client/tamsu_client.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 
@@ -31,9 +33,16 @@ public:
     void report_reconnection(const tamsu::TamsuClient& client);
 
 private:
+    // Set when connect returns, waking the watching thread at once: the caller waits for it.
+    struct Returned {
+        std::mutex mutex;  // guards value
+        std::condition_variable changed;
+        bool value = false;
+    };
+
     void report_attempts();
     // Until connect has returned.
-    void watch(tamsu::TamsuClient& client, const std::atomic<bool>& returned);
+    void watch(tamsu::TamsuClient& client, Returned& returned);
 
     std::string m_server;
     std::ostream& m_err;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tamsu_cli {
@@ -15,5 +16,9 @@ struct RawRead {
     std::vector<std::int16_t> samples;
     std::string run_id;  // empty when the input names none
 };
+
+// What makes `id` unusable as a read id, or empty when nothing does: an id must not be empty
+// nor hold control characters, which would break the line-based outputs that name it.
+std::string read_id_problem(std::string_view id);
 
 }  // namespace tamsu_cli

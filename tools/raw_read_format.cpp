@@ -84,8 +84,12 @@ RawRead RawReadFormat::parse(const std::string& line)
                          "samples), found " +
                          std::to_string(fields.size()));
     }
-    if (fields[0].empty() || fields[0].find_first_of(" \t") != std::string_view::npos) {
-        throw InputError("the read id must be non-empty and without blanks");
+    const auto id_problem = read_id_problem(fields[0]);
+    if (!id_problem.empty()) {
+        throw InputError(id_problem);
+    }
+    if (fields[0].find(' ') != std::string_view::npos) {
+        throw InputError("the read id must be without blanks");
     }
     RawRead read;
     read.read_id = std::string(fields[0]);

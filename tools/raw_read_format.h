@@ -8,9 +8,9 @@ namespace tamsu_cli {
 
 // The text form of a raw read, one read per line, four tab-separated fields:
 //   read id <TAB> DAQ offset <TAB> DAQ scaling <TAB> samples
-// The id has no blanks; offset and scaling are finite decimal numbers; samples are
-// comma-separated integers from -32768 to 32767, at least one. Blank lines and lines starting
-// with '#' carry no read.
+// The id has no blanks or control characters; offset and scaling are finite decimal numbers;
+// samples are comma-separated integers from -32768 to 32767, at least one. Blank lines and lines
+// starting with '#' carry no read.
 class RawReadFormat {
 public:
     // Whether the line is blank or a comment.

@@ -11,7 +11,8 @@ namespace tamsu_cli {
 class RecordFormatter {
 public:
     static std::string summary_header();
-    // One tab-separated row; the status column says "called" or "not_called".
+    // One tab-separated row; the status column says "called" or "not_called", the last one
+    // names the input file.
     static std::string summary_row(const CalledRead& read);
 };
 

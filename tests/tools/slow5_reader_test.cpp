@@ -3,11 +3,14 @@
 #include "support/exception_text.h"
 #include "support/temp_directory.h"
 #include "tools/input_error.h"
+#include "tools/raw_read_format.h"
+#include "tools/raw_read_reader.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <slow5/slow5.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 
@@ -27,6 +30,17 @@ std::vector<RawRead> reads()
         read.samples.push_back(32767);
         made.push_back(read);
     }
+    // Steps of one, two and three bytes in every order, so that every grouping of value
+    // widths occurs.
+    RawRead mixed{"mixed", 0.0f, 1400.0f / 8192.0f, {0}, {}};
+    std::uint32_t state = 1;
+    for (int i = 0; i < 4000; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const int widest = std::array<int, 3>{60, 8000, 30000}[(state >> 30) % 3];
+        const int step = static_cast<int>((state >> 8) % (2 * widest + 1)) - widest;
+        mixed.samples.push_back(static_cast<std::int16_t>(mixed.samples.back() + step));
+    }
+    made.push_back(mixed);
     return made;
 }
 
@@ -114,6 +128,34 @@ TEST(Slow5ReaderTest, FilesThatCannotBeReadNameTheFileAndNeverCrash)
     for (const auto& path : {directory.file("missing.blow5"), directory.file("text.blow5")}) {
         EXPECT_EQ(tamsu_test::exception_text<InputError>([&] { read_all(path); }),
                   "cannot read " + path + ": not a SLOW5 or BLOW5 file");
+    }
+}
+
+// Ids that would break the line-based outputs, refused where they stand in either kind of file.
+TEST(Slow5ReaderTest, ReadIdsEmptyOrWithControlCharactersAreRefusedWithTheirPlace)
+{
+    const tamsu_test::TempDirectory directory;
+    for (const std::string& id : {std::string("a\x01b"), std::string("a\rb"), std::string()}) {
+        SCOPED_TRACE(testing::PrintToString(id));
+        auto contents = reads();
+        contents[1].read_id = id;
+        const auto blow5 = directory.file("ids.blow5");
+        write(blow5, SLOW5_COMPRESS_ZSTD, SLOW5_COMPRESS_SVB_ZD, contents);
+        const auto problem = id.empty() ? "the read id is empty"
+                                        : "the read id holds a control character (code " +
+                                                  std::to_string(id[1]) + ")";
+        EXPECT_EQ(tamsu_test::exception_text<InputError>([&] { read_all(blow5); }),
+                  blow5 + ": record 2: " + problem);
+        const auto text = directory.file("ids.tsv");
+        std::ofstream(text) << "# reads\n"
+                            << RawReadFormat::format(contents[0]) << "\n"
+                            << RawReadFormat::format(contents[1]) << "\n";
+        EXPECT_EQ(tamsu_test::exception_text<InputError>([&] {
+                      RawReadReader reader(text);
+                      for (RawRead read; reader.next(read);) {
+                      }
+                  }),
+                  text + ": line 3: " + problem);
     }
 }
 

@@ -301,6 +301,43 @@ TEST_F(TamsuCliTest, RecordsCarryModificationsAndRunsInEveryFormat)
               sorted_lines(std::string(std::istreambuf_iterator<char>(fastq), {})));
 }
 
+// A directory's signal files, its subdirectory's with --recursive; the summary names each read's
+// file, and ids met again are counted and named.
+TEST_F(TamsuCliTest, BasecallTakesADirectoryAndNamesTheFileOfEachRead)
+{
+    std::filesystem::create_directories(file("in/sub"));
+    for (const std::string made :
+         {"--count 5 --seed 1 --output in/a.blow5", "--count 3 --seed 2 --output in/b.tsv",
+          "--count 2 --seed 3 --output in/sub/c.tsv"}) {
+        ASSERT_EQ(tamsu("simulate --min-length 150 " + made).exit_code, 0);
+    }
+    // Within one file, so that every read with an id comes from the same file.
+    std::stringstream reads_of_b;
+    reads_of_b << std::ifstream(file("in/b.tsv")).rdbuf();
+    std::ofstream(file("in/b.tsv"), std::ios::app) << reads_of_b.str();
+    std::string ids_of_b;
+    RawReadReader reader(file("in/b.tsv"));
+    RawRead read;
+    for (int i = 0; i < 3 && reader.next(read); ++i) {
+        ids_of_b += (i == 0 ? "" : ", ") + read.read_id;
+    }
+
+    const auto result = tamsu("basecall in --recursive --output-dir out");
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_THAT(result.out, HasSubstr("reads in:      13\n"));
+    EXPECT_THAT(result.out, HasSubstr("duplicate ids: 3\n"));
+    EXPECT_THAT(result.err,
+                HasSubstr("warning: 3 reads have the id of an earlier read: " + ids_of_b + "\n"));
+    std::map<std::string, int> rows_per_file;
+    for (const auto& row : table_of(file("out/summary.tsv"))) {
+        ++rows_per_file[row.at(13)];
+    }
+    EXPECT_EQ(
+            rows_per_file,
+            (std::map<std::string, int>{
+                    {"source_file", 1}, {"in/a.blow5", 5}, {"in/b.tsv", 6}, {"in/sub/c.tsv", 2}}));
+}
+
 // Every way a run ends: its exit status, what it says, and the partial files it may leave.
 TEST_F(TamsuCliTest, EachEndHasItsExitStatusMessageAndOutput)
 {
