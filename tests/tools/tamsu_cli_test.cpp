@@ -22,7 +22,6 @@
 #include <iterator>
 #include <map>
 #include <numeric>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -506,10 +505,15 @@ TEST_F(TamsuCliTest, SeveralServersShareTheReadsAndTakeOverFromALostOne)
         }
         EXPECT_EQ(ids.size(), input.size());
         std::map<std::string, int> returned;
-        const std::regex count_line("server (\\S+): ([0-9]+)\n");
-        for (std::sregex_iterator match(result.out.begin(), result.out.end(), count_line), end;
-             match != end; ++match) {
-            returned[(*match)[1]] = std::stoi((*match)[2]);
+        // Lines "server ADDRESS: COUNT".
+        std::istringstream lines(result.out);
+        for (std::string line; std::getline(lines, line);) {
+            const auto server = line.find("server ");
+            const auto colon = line.rfind(": ");
+            if (server != std::string::npos && colon != std::string::npos && colon > server) {
+                returned[line.substr(server + 7, colon - server - 7)] =
+                        std::stoi(line.substr(colon + 2));
+            }
         }
         EXPECT_GT(returned[endpoints[0]], 0);
         if (c.lost) {
