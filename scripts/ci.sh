@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Everything CI checks, in order: the whole test suite in a regular build and under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the engine and client tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the engine, client and command-line tests under
 # ThreadSanitizer, and a short run of every fuzz target on its seed corpus.
 #   scripts/ci.sh [FUZZ_SECONDS_PER_TARGET]   (default 20)
 set -euo pipefail
@@ -19,7 +19,7 @@ stage() {
 
 stage "test suite" "$root/scripts/test.sh"
 stage "test suite under ASan+UBSan" "$root/scripts/test.sh" --sanitize
-stage "engine and client tests under TSan" "$root/scripts/test.sh" --tsan \
-    basecall_service_tests client_tests
+stage "engine, client and command-line tests under TSan" "$root/scripts/test.sh" --tsan \
+    basecall_service_tests client_tests tools_tests
 stage "fuzz targets, ${fuzz_seconds} s each" "$root/scripts/fuzz.sh" "$fuzz_seconds"
 echo "=== ci: all passed in $SECONDS s"
