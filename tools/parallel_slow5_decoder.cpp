@@ -25,7 +25,7 @@ ParallelSlow5Decoder::~ParallelSlow5Decoder()
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
     }
-    m_changed.notify_all();
+    m_room.notify_all();
     for (auto& thread : m_threads) {
         thread.join();
     }
@@ -40,7 +40,7 @@ bool ParallelSlow5Decoder::next(RawRead& read)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     auto& slot = m_slots[m_handed % m_slots.size()];
-    m_changed.wait(lock, [&] { return slot.ready || (m_fetch_ended && m_handed == m_fetched); });
+    m_ready.wait(lock, [&] { return slot.ready || (m_fetch_ended && m_handed == m_fetched); });
     if (!slot.ready) {
         return false;
     }
@@ -51,7 +51,7 @@ bool ParallelSlow5Decoder::next(RawRead& read)
     slot = Slot();
     ++m_handed;
     lock.unlock();
-    m_changed.notify_all();
+    m_room.notify_one();
     return true;
 }
 
@@ -74,7 +74,7 @@ void ParallelSlow5Decoder::work(Slow5RecordDecoder& decoder)
 bool ParallelSlow5Decoder::take(Slow5RecordBytes& bytes, std::size_t& index)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] {
+    m_room.wait(lock, [this] {
         return m_stop || m_fetch_ended || m_fetched < m_handed + m_slots.size();
     });
     if (m_stop || m_fetch_ended) {
@@ -94,12 +94,14 @@ bool ParallelSlow5Decoder::take(Slow5RecordBytes& bytes, std::size_t& index)
     }
     m_fetch_ended = true;
     lock.unlock();
-    m_changed.notify_all();
+    m_ready.notify_one();
+    m_room.notify_all();
     return false;
 }
 
 void ParallelSlow5Decoder::put(std::size_t index, RawRead read, std::exception_ptr error)
 {
+    bool awaited = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto& slot = m_slots[index % m_slots.size()];
@@ -108,8 +110,15 @@ void ParallelSlow5Decoder::put(std::size_t index, RawRead read, std::exception_p
         slot.error = error;
         // Nothing after a failure is handed out, so nothing more is fetched.
         m_fetch_ended = m_fetch_ended || error;
+        awaited = index == m_handed;
     }
-    m_changed.notify_all();
+    // next() waits for one record only.
+    if (awaited) {
+        m_ready.notify_one();
+    }
+    if (error) {
+        m_room.notify_all();
+    }
 }
 
 }  // namespace tamsu_cli

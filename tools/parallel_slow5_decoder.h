@@ -57,12 +57,13 @@ private:
     const std::string m_name;
     std::vector<std::unique_ptr<Slow5RecordDecoder>> m_decoders;  // one per thread
 
-    std::mutex m_mutex;  // guards the reads from m_file and the five members below
-    std::condition_variable m_changed;
-    std::vector<Slot> m_slots;   // record i's read in slot i % size
-    std::size_t m_fetched = 0;   // records taken from the file
-    std::size_t m_handed = 0;    // reads handed out
-    bool m_fetch_ended = false;  // the file has no more records, or one failed
+    std::mutex m_mutex;               // guards the reads from m_file and the five members below
+    std::condition_variable m_ready;  // for next(): a record's slot was filled, or none is left
+    std::condition_variable m_room;   // for the threads: a slot was freed, or they are to stop
+    std::vector<Slot> m_slots;        // record i's read in slot i % size
+    std::size_t m_fetched = 0;        // records taken from the file
+    std::size_t m_handed = 0;         // reads handed out
+    bool m_fetch_ended = false;       // the file has no more records, or one failed
     bool m_stop = false;
 
     std::vector<std::thread> m_threads;
