@@ -33,7 +33,10 @@ ParallelSlow5Decoder::~ParallelSlow5Decoder()
 
 std::size_t ParallelSlow5Decoder::default_threads()
 {
-    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    // One core is left to the threads that pass the reads on and talk to the server: on two
+    // cores a second decoding thread only contends with them.
+    const auto cores = static_cast<std::size_t>(std::thread::hardware_concurrency());
+    return std::clamp<std::size_t>(cores > 1 ? cores - 1 : 1, 1, 4);
 }
 
 bool ParallelSlow5Decoder::next(RawRead& read)

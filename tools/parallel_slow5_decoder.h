@@ -38,7 +38,7 @@ public:
     // could not be read or decoded once every record before it was handed out.
     bool next(RawRead& read);
 
-    // A few, up to the cores there are: decoding outpaces the transport with fewer.
+    // One fewer than the cores there are, from one to four.
     static std::size_t default_threads();
 
 private:
