@@ -14,12 +14,22 @@ ParallelSlow5Decoder::ParallelSlow5Decoder(slow5_file& file, const std::string& 
     for (std::size_t i = 0; i < std::max<std::size_t>(threads, 1); ++i) {
         m_decoders.push_back(std::make_unique<Slow5RecordDecoder>(path, run_ids));
     }
-    for (auto& decoder : m_decoders) {
-        m_threads.emplace_back([this, &decoder = *decoder] { work(decoder); });
+    try {
+        for (auto& decoder : m_decoders) {
+            m_threads.emplace_back([this, &decoder = *decoder] { work(decoder); });
+        }
+    } catch (...) {
+        stop();
+        throw;
     }
 }
 
 ParallelSlow5Decoder::~ParallelSlow5Decoder()
+{
+    stop();
+}
+
+void ParallelSlow5Decoder::stop()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);

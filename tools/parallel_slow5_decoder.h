@@ -48,6 +48,7 @@ private:
         std::exception_ptr error;
     };
 
+    void stop();
     void work(Slow5RecordDecoder& decoder);
     // The next record's bytes and index once there is room for it; false when there are none.
     bool take(Slow5RecordBytes& bytes, std::size_t& index);
