@@ -11,6 +11,10 @@ namespace {
 
 // How long the input waits for room in each client's queue once every one was full.
 constexpr unsigned long k_full_wait_ms = 5;
+// How long a client's reads may stay away, once the input ended, before it is finished with
+// reads out. Its finish looks for them only at long intervals, which would hold up a short run;
+// a server that drops reads still ends in the finish, which reports them.
+constexpr auto k_finish_grace = std::chrono::milliseconds(100);
 
 tamsu::Read make_read(const RawRead& raw, std::uint64_t tag)
 {
@@ -160,6 +164,11 @@ ClientPool::State ClientPool::state(std::size_t index) const
 
 std::size_t ClientPool::step(bool input_done, const Sink& sink)
 {
+    if (input_done && !m_input_done) {
+        for (auto& member : m_members) {
+            member->last_back = std::chrono::steady_clock::now();
+        }
+    }
     m_input_done = input_done;
     check_connections(sink);
     std::size_t count = 0;
@@ -181,6 +190,9 @@ std::size_t ClientPool::collect(std::size_t index, const Sink& sink)
     auto& member = *m_members[index];
     std::list<tamsu::Read> reads;
     member.client.get_completed_reads(reads);
+    if (!reads.empty()) {
+        member.last_back = std::chrono::steady_clock::now();
+    }
     std::size_t count = 0;
     for (const auto& read : reads) {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -314,10 +326,20 @@ bool ClientPool::reopen()
 }
 
 // Requires m_mutex.
+bool ClientPool::ready_to_finish(std::size_t index, std::chrono::steady_clock::time_point now) const
+{
+    const auto& member = *m_members[index];
+    return member.state == State::active &&
+           (!m_in_flight.holds_any(index) || now - member.last_back >= k_finish_grace);
+}
+
+// Requires m_mutex.
 void ClientPool::finish_all()
 {
-    for (auto& member : m_members) {
-        if (member->state == State::active) {
+    const auto now = std::chrono::steady_clock::now();
+    for (std::size_t index = 0; index < m_members.size(); ++index) {
+        auto& member = m_members[index];
+        if (ready_to_finish(index, now)) {
             member->state = State::finishing;
             member->finishing = std::async(std::launch::async,
                                            [&client = member->client] { return client.finish(0); });

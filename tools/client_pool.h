@@ -8,6 +8,7 @@
 #include "tools/reads_in_flight.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <future>
 #include <memory>
@@ -84,6 +85,8 @@ private:
         tamsu::TamsuClient client;
         State state = State::active;  // guarded by ClientPool::m_mutex
         std::future<tamsu::Result> finishing;
+        // When a read last came back, or the input ended; the run's thread's.
+        std::chrono::steady_clock::time_point last_back;
         unsigned long reads = 0;
         bool dropped = false;  // its server dropped reads
     };
@@ -103,6 +106,7 @@ private:
     // A finished client takes reads again; false when none could.
     bool reopen();
     void finish_all();
+    bool ready_to_finish(std::size_t index, std::chrono::steady_clock::time_point now) const;
 
     std::ostream& m_err;
     std::vector<std::unique_ptr<Member>> m_members;

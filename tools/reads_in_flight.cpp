@@ -40,6 +40,12 @@ bool ReadsInFlight::complete(std::uint64_t tag)
     return true;
 }
 
+bool ReadsInFlight::holds_any(std::size_t holder) const
+{
+    return std::any_of(m_reads.begin(), m_reads.end(),
+                       [holder](const auto& entry) { return entry.second.holder == holder; });
+}
+
 std::size_t ReadsInFlight::release(std::size_t holder)
 {
     std::size_t count = 0;

@@ -35,6 +35,8 @@ public:
     std::optional<std::uint64_t> next_requeued() const;
 
     bool empty() const { return m_reads.empty(); }
+    // Whether `holder` has a read not back yet.
+    bool holds_any(std::size_t holder) const;
     bool requeue_empty() const { return m_requeued.empty(); }
     unsigned long given_up() const { return m_given_up; }
 

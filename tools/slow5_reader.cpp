@@ -1,7 +1,5 @@
 #include "tools/slow5_reader.h"
 
-#include "tools/input_error.h"
-
 #include <slow5/slow5.h>
 
 #include <immintrin.h>
@@ -131,54 +129,11 @@ streamvbyte_decode(const std::uint8_t* in, std::uint32_t* out, std::uint32_t cou
 
 namespace tamsu_cli {
 
-namespace {
-
-// The library prints its own diagnostics to standard error unless told not to; the reader
-// reports every failure itself, naming the file.
-bool quiet_library()
-{
-    slow5_set_log_level(SLOW5_LOG_OFF);
-    slow5_set_exit_condition(SLOW5_EXIT_OFF);
-    return true;
-}
-
-std::string record_error(int code)
-{
-    switch (code) {
-    case SLOW5_ERR_TRUNC:
-        return "the file is truncated";
-    case SLOW5_ERR_PRESS:
-        return "it cannot be decompressed";
-    case SLOW5_ERR_RECPARSE:
-        return "it cannot be parsed";
-    case SLOW5_ERR_IO:
-        return "it cannot be read";
-    default:
-        return "error " + std::to_string(code);
-    }
-}
-
-}  // namespace
-
-void Slow5Reader::CloseFile::operator()(slow5_file* file) const
-{
-    slow5_close(file);
-}
-
-void Slow5Reader::FreeRecord::operator()(slow5_rec* record) const
-{
-    slow5_rec_free(record);
-}
-
-Slow5Reader::Slow5Reader(const std::string& path)
+Slow5Reader::Slow5Reader(const std::string& path, std::size_t threads)
         : m_name(path)
+        , m_threads(threads)
+        , m_file(open_slow5_file(path))
 {
-    static const bool quiet = quiet_library();
-    (void)quiet;
-    m_file.reset(slow5_open(path.c_str(), "r"));
-    if (!m_file) {
-        throw InputError("cannot read " + path + ": not a SLOW5 or BLOW5 file");
-    }
     const auto* header = m_file->header;
     for (std::uint32_t group = 0; group < header->num_read_groups; ++group) {
         const char* run_id = slow5_hdr_get("run_id", group, header);
@@ -186,35 +141,15 @@ Slow5Reader::Slow5Reader(const std::string& path)
     }
 }
 
-Slow5Reader::~Slow5Reader() = default;
-
 bool Slow5Reader::next(RawRead& read)
 {
-    slow5_rec* record = m_record.release();
-    const int status = slow5_get_next(&record, m_file.get());
-    m_record.reset(record);
-    if (status == SLOW5_ERR_EOF) {
-        return false;
+    // Started here: opening an input only for its run ids starts no threads.
+    if (!m_decoder) {
+        // Two records per thread keep each one busy while the caller takes reads.
+        m_decoder = std::make_unique<ParallelSlow5Decoder>(*m_file, m_name, m_run_ids, m_threads,
+                                                           2 * m_threads);
     }
-    if (status < 0) {
-        throw InputError(m_name + ": record " + std::to_string(m_records_read + 1) + ": " +
-                         record_error(status));
-    }
-    ++m_records_read;
-    if (!(record->digitisation > 0.0)) {
-        throw InputError(m_name + ": record " + std::to_string(m_records_read) +
-                         ": digitisation must be positive");
-    }
-    read.read_id.assign(record->read_id, record->read_id_len);
-    const auto id_problem = read_id_problem(read.read_id);
-    if (!id_problem.empty()) {
-        throw InputError(m_name + ": record " + std::to_string(m_records_read) + ": " + id_problem);
-    }
-    read.run_id = record->read_group < m_run_ids.size() ? m_run_ids[record->read_group] : "";
-    read.daq_offset = static_cast<float>(record->offset);
-    read.daq_scaling = static_cast<float>(record->range / record->digitisation);
-    read.samples.assign(record->raw_signal, record->raw_signal + record->len_raw_signal);
-    return true;
+    return m_decoder->next(read);
 }
 
 }  // namespace tamsu_cli

@@ -159,5 +159,37 @@ TEST(Slow5ReaderTest, ReadIdsEmptyOrWithControlCharactersAreRefusedWithTheirPlac
     }
 }
 
+// Long and short records alternate, so that the decoding threads finish them out of order.
+TEST(Slow5ReaderTest, ReadsComeInFileOrderFromEveryDecoderThenTheFailingRecord)
+{
+    const tamsu_test::TempDirectory directory;
+    std::vector<RawRead> contents;
+    for (int r = 0; r < 40; ++r) {
+        contents.push_back({"read-" + std::to_string(r),
+                            0.0f,
+                            1.0f,
+                            std::vector<std::int16_t>(r % 2 == 0 ? 20000 : 10, std::int16_t(r)),
+                            {}});
+    }
+    contents[30].read_id.clear();
+    const auto path = directory.file("order.blow5");
+    write(path, SLOW5_COMPRESS_ZSTD, SLOW5_COMPRESS_SVB_ZD, contents);
+    for (const std::size_t threads : {1, 3}) {
+        SCOPED_TRACE(threads);
+        Slow5Reader reader(path, threads);
+        std::vector<std::string> found;
+        const auto error = tamsu_test::exception_text<InputError>([&] {
+            for (RawRead read; reader.next(read);) {
+                found.push_back(read.read_id + ":" + std::to_string(read.samples.at(0)));
+            }
+        });
+        EXPECT_EQ(error, path + ": record 31: the read id is empty");
+        ASSERT_EQ(found.size(), 30u);
+        for (std::size_t r = 0; r < found.size(); ++r) {
+            EXPECT_EQ(found[r], "read-" + std::to_string(r) + ":" + std::to_string(r));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tamsu_cli
