@@ -15,6 +15,16 @@ namespace tamsu_cli {
 
 namespace {
 
+// A header field ends at a tab and a line at a line break: texts from the command line or the
+// input (file names, run ids) keep neither, nor any other control character.
+std::string header_text(std::string text)
+{
+    for (auto& c : text) {
+        c = static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? ' ' : c;
+    }
+    return text;
+}
+
 struct FormatNames {
     const char* open_mode;
     const char* file_name;
@@ -45,10 +55,10 @@ std::string header_text(const RecordHeader& header)
         }
     }
     for (const auto& group : header.read_groups) {
-        text += "@RG\tID:" + group + "\n";
+        text += "@RG\tID:" + header_text(group) + "\n";
     }
-    return text + "@PG\tID:tamsu\tPN:tamsu\tVN:" + header.version + "\tCL:" + header.command_line +
-           "\n";
+    return text + "@PG\tID:tamsu\tPN:tamsu\tVN:" + header.version +
+           "\tCL:" + header_text(header.command_line) + "\n";
 }
 
 // The writer reports every failure itself, naming the file.
@@ -175,7 +185,7 @@ void ReadRecordWriter::set_alignment(const std::string& line)
 
 void ReadRecordWriter::add_tags(const CalledRead& read)
 {
-    add_text_tag("RG", read.run_id.empty() ? m_default_read_group : read.run_id);
+    add_text_tag("RG", header_text(read.run_id.empty() ? m_default_read_group : read.run_id));
     float quality = read.mean_qscore;
     check_tag(bam_aux_append(m_record.get(), "qs", 'f', sizeof(quality),
                              reinterpret_cast<std::uint8_t*>(&quality)));
