@@ -18,6 +18,8 @@ packages=(
     libhts-dev samtools
     # scripts/fuzz.sh: clang, its libFuzzer and sanitizer runtimes, llvm-symbolizer for reports
     clang-14 libclang-rt-14-dev llvm-14
+    # the Python module and its tests
+    python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
 )
 
 missing=()

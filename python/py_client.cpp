@@ -1,0 +1,208 @@
+#include "python/py_client.h"
+
+#include "python/tamsu_error.h"
+
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <functional>
+#include <utility>
+#include <vector>
+
+namespace py = pybind11;
+
+namespace tamsu_python {
+namespace {
+
+using Setter = std::function<tamsu::Result(tamsu::TamsuClient&, const py::handle&)>;
+
+template <typename Argument>
+Setter setter(tamsu::Result (tamsu::TamsuClient::*method)(Argument))
+{
+    return [method](tamsu::TamsuClient& client, const py::handle& value) {
+        return (client.*method)(value.cast<std::decay_t<Argument>>());
+    };
+}
+
+// Every parameter a Python caller may set, by its keyword.
+const std::vector<std::pair<std::string, Setter>>& setters()
+{
+    using C = tamsu::TamsuClient;
+    static const std::vector<std::pair<std::string, Setter>> table = {
+            {"name", setter(&C::set_name)},
+            {"priority", setter(&C::set_priority)},
+            {"connection_timeout_ms", setter(&C::set_connection_timeout_ms)},
+            {"timeout_ms", setter(&C::set_timeout)},
+            {"server_file_load_timeout_s", setter(&C::set_server_file_load_timeout)},
+            {"default_pass_read_timeout_ms", setter(&C::set_default_pass_read_timeout_ms)},
+            {"reconnect_timeout_s", setter(&C::set_reconnect_timeout)},
+            {"block_size", setter(&C::set_block_size)},
+            {"max_reads_queued", setter(&C::set_max_reads_queued)},
+            {"move_and_trace_enabled", setter(&C::set_move_and_trace_enabled)},
+            {"state_data_enabled", setter(&C::set_state_data_enabled)},
+            {"barcode_kits", setter(&C::set_barcode_kits)},
+            {"alignment_index_file",
+             [](C& client, const py::handle& value) {
+                 return client.set_alignment_index_file(value.cast<std::string>());
+             }},
+            {"bed_file", setter(&C::set_bed_file)},
+            {"require_barcodes_both_ends", setter(&C::set_require_barcodes_both_ends)},
+            {"min_score_front_barcodes", setter(&C::set_min_score_front_barcodes)},
+            {"min_score_rear_barcodes", setter(&C::set_min_score_rear_barcodes)},
+            {"detect_mid_strand_barcodes", setter(&C::set_detect_mid_strand_barcodes)},
+            {"barcode_trimming_enabled", setter(&C::set_barcode_trimming_enabled)},
+            {"lamp_kit", setter(&C::set_lamp_kit)},
+    };
+    return table;
+}
+
+const Setter& find_setter(const std::string& name)
+{
+    for (const auto& [keyword, setter] : setters()) {
+        if (keyword == name) {
+            return setter;
+        }
+    }
+    throw py::type_error("no client parameter named '" + name + "'");
+}
+
+unsigned long to_milliseconds(double seconds)
+{
+    if (!(seconds >= 0)) {
+        throw py::value_error("a time-out must be zero or more seconds");
+    }
+    return static_cast<unsigned long>(seconds * 1000.0 + 0.5);
+}
+
+}  // namespace
+
+PyClient::PyClient(const std::string& address, const std::string& config, const py::kwargs& kw)
+        : m_client(std::make_unique<tamsu::TamsuClient>(address, config))
+{
+    for (const auto& [name, value] : kw) {
+        set_parameter(name.cast<std::string>(), value);
+    }
+}
+
+PyClient::~PyClient()
+{
+    py::gil_scoped_release release;
+    m_client.reset();
+}
+
+void PyClient::connect()
+{
+    tamsu::Result result;
+    {
+        py::gil_scoped_release release;
+        result = m_client->connect();
+    }
+    if (result != tamsu::Result::success) {
+        raise_tamsu_error(result, "connect failed: " + error_message());
+    }
+}
+
+tamsu::Result PyClient::disconnect()
+{
+    py::gil_scoped_release release;
+    return m_client->disconnect();
+}
+
+tamsu::Result PyClient::finish(double timeout_s)
+{
+    const unsigned long whole_seconds = (to_milliseconds(timeout_s) + 999) / 1000;
+    py::gil_scoped_release release;
+    return m_client->finish(whole_seconds);
+}
+
+tamsu::ConnectionStatus PyClient::status() const
+{
+    return m_client->get_status();
+}
+
+std::string PyClient::error_message() const
+{
+    return m_client->get_error_message();
+}
+
+tamsu::PassReadResult PyClient::pass_read(PyRead& read, std::optional<double> timeout_s)
+{
+    const unsigned long timeout_ms = timeout_s ? to_milliseconds(*timeout_s) : 0;
+    if (!read.has_tag()) {
+        // Tags must fit in 32 bits and be unique among reads in flight.
+        read.read().set_read_tag(m_next_tag++ & 0xffffffffUL);
+    }
+    // The read stays untouched by Python meanwhile: the GIL-holding caller is blocked here.
+    py::gil_scoped_release release;
+    return m_client->pass_read(read.read(), timeout_ms);
+}
+
+py::list PyClient::completed_reads(std::size_t max_reads)
+{
+    std::list<tamsu::Read> batch;
+    {
+        py::gil_scoped_release release;
+        m_client->get_completed_reads(batch);
+    }
+    m_completed.splice(m_completed.end(), batch);
+    py::list result;
+    while (!m_completed.empty() && (max_reads == 0 || result.size() < max_reads)) {
+        result.append(py::cast(PyRead(std::move(m_completed.front()))));
+        m_completed.pop_front();
+    }
+    return result;
+}
+
+py::object PyClient::parameter(const std::string& name) const
+{
+    const auto found = m_parameters.find(name);
+    return found == m_parameters.end() ? py::none() : found->second;
+}
+
+void PyClient::set_parameter(const std::string& name, const py::handle& value)
+{
+    const auto& apply = find_setter(name);
+    tamsu::Result result;
+    try {
+        result = apply(*m_client, value);
+    } catch (const py::cast_error&) {
+        throw py::type_error("wrong type for client parameter '" + name +
+                             "': " + py::repr(value).cast<std::string>());
+    }
+    if (result != tamsu::Result::success) {
+        raise_tamsu_error(result, "cannot set '" + name + "' now");
+    }
+    m_parameters[name] = py::reinterpret_borrow<py::object>(value);
+}
+
+void PyClient::bind(py::module_& module)
+{
+    py::class_<PyClient> client(module, "Client",
+                                "One connection to a basecall server with one configuration.");
+    client.def(py::init<const std::string&, const std::string&, const py::kwargs&>(),
+               py::arg("address"), py::arg("config"))
+            .def("connect", &PyClient::connect)
+            .def("disconnect", &PyClient::disconnect)
+            .def("finish", &PyClient::finish, py::arg("timeout_s") = 0.0)
+            .def_property_readonly("status", &PyClient::status)
+            .def_property_readonly("error_message", &PyClient::error_message)
+            .def("pass_read", &PyClient::pass_read, py::arg("read"),
+                 py::arg("timeout_s") = py::none())
+            .def("completed_reads", &PyClient::completed_reads, py::arg("max_reads") = 0)
+            .def("__enter__",
+                 [](py::object self) {
+                     self.cast<PyClient&>().connect();
+                     return self;
+                 })
+            .def("__exit__", [](PyClient& self, const py::args&) { self.disconnect(); });
+    for (const auto& entry : setters()) {
+        const std::string name = entry.first;
+        client.def_property(
+                name.c_str(), [name](const PyClient& self) { return self.parameter(name); },
+                [name](PyClient& self, const py::object& value) {
+                    self.set_parameter(name, value);
+                });
+    }
+}
+
+}  // namespace tamsu_python
