@@ -117,17 +117,20 @@ tamsu::Result PyClient::finish(double timeout_s)
 
 tamsu::ConnectionStatus PyClient::status() const
 {
+    py::gil_scoped_release release;
     return m_client->get_status();
 }
 
 std::string PyClient::error_message() const
 {
+    py::gil_scoped_release release;
     return m_client->get_error_message();
 }
 
 tamsu::PassReadResult PyClient::pass_read(PyRead& read, std::optional<double> timeout_s)
 {
     const unsigned long timeout_ms = timeout_s ? to_milliseconds(*timeout_s) : 0;
+    read.check_no_arrays();
     if (!read.has_tag()) {
         // Tags must fit in 32 bits and be unique among reads in flight.
         read.read().set_read_tag(m_next_tag++ & 0xffffffffUL);

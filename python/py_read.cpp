@@ -100,6 +100,13 @@ py::object metadata_value(const boost::any& value)
     return converter == converters.end() ? py::none() : converter->second(value);
 }
 
+// The base object of the arrays over a read's memory: keeps the read alive and tells it that
+// arrays still look at its memory.
+struct ArrayKeeper {
+    py::object read;
+    std::shared_ptr<PyRead::ArrayToken> token;
+};
+
 py::dtype numpy_type(DataSetType type)
 {
     static const std::map<DataSetType, const char*> formats = {
@@ -166,7 +173,9 @@ py::dict PyRead::metadata() const
 
 py::dict PyRead::datasets(const py::object& self)
 {
-    const auto& read = self.cast<const PyRead&>().m_read;
+    const auto& owner = self.cast<const PyRead&>();
+    const auto& read = owner.m_read;
+    const py::object keeper = py::cast(ArrayKeeper{self, owner.m_array_token});
     py::dict result;
     for (const auto& [slot, view] : read.get_datasets()) {
         if (!vask::data_wrappers::is_fixed_width(view.type)) {
@@ -176,15 +185,24 @@ py::dict PyRead::datasets(const py::object& self)
         if (view.rows != 0) {
             shape = {static_cast<py::ssize_t>(view.rows), static_cast<py::ssize_t>(view.columns)};
         }
-        py::array array(numpy_type(view.type), shape, view.data, self);
+        py::array array(numpy_type(view.type), shape, view.data, keeper);
         array.attr("flags").attr("writeable") = false;
         result[py::str(interfaces::to_string(slot))] = array;
     }
     return result;
 }
 
+void PyRead::check_no_arrays() const
+{
+    if (m_array_token.use_count() > 1) {
+        throw py::buffer_error("arrays from this read's datasets are still alive; drop them "
+                               "before passing the read");
+    }
+}
+
 void PyRead::bind(py::module_& module)
 {
+    py::class_<ArrayKeeper>(module, "_ArrayKeeper").def_readonly("read", &ArrayKeeper::read);
     py::class_<PyRead>(module, "Read",
                        "A raw read to pass to a client, or a called read it handed back.")
             .def(py::init<const std::string&, const py::object&, float, float,
