@@ -1,6 +1,7 @@
 // The extension module behind the Python package `tamsu`.
 #include "python/py_client.h"
 #include "python/py_read.h"
+#include "python/server_query_bindings.h"
 #include "python/tamsu_error.h"
 
 #include <client/result.h>
@@ -62,4 +63,5 @@ PYBIND11_MODULE(_tamsu, module)
     bind_enumerations(module);
     tamsu_python::PyRead::bind(module);
     tamsu_python::PyClient::bind(module);
+    tamsu_python::bind_server_queries(module);
 }

@@ -7,11 +7,13 @@ simplest way through: it passes reads from a background thread and yields them c
 
 import threading
 
-from ._tamsu import (ConnectionStatus, PassReadResult, Priority, Read, Result, TamsuError)
+from ._tamsu import (ConnectionStatus, PassReadResult, Priority, Read, Result, TamsuError,
+                     server_information, server_internal_state, server_statistics, versions)
 from ._tamsu import Client as _Client
 
 __all__ = ["Client", "ConnectionStatus", "PassReadResult", "Priority", "Read", "Result",
-           "TamsuError"]
+           "TamsuError", "server_information", "server_internal_state", "server_statistics",
+           "versions"]
 
 # How long each wait for room in the client's queue, or for called reads, lasts.
 _POLL_S = 0.05

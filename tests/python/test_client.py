@@ -86,3 +86,14 @@ def test_basecall_raises_when_the_server_is_gone_for_good(tmp_path):
     with pytest.raises(tamsu.TamsuError):
         list(client.basecall(reads))
     assert client.status == tamsu.ConnectionStatus.error
+
+
+def test_server_queries_and_versions(server, tmp_path):
+    assert tamsu.versions()["protocol"] == "7.0.0"
+    assert set(tamsu.versions()) == {"api", "data_wrappers", "protocol", "software"}
+    assert isinstance(tamsu.server_information(server), dict)
+    assert isinstance(tamsu.server_internal_state(server), dict)
+    assert len(tamsu.server_statistics(server)["stats"]) == 4
+    with pytest.raises(tamsu.TamsuError) as failure:
+        tamsu.server_statistics("ipc://%s/nobody.sock" % tmp_path, timeout_ms=100)
+    assert failure.value.result == tamsu.Result.timed_out
