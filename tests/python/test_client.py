@@ -1,3 +1,5 @@
+import ast
+import pathlib
 import sys
 
 import numpy as np
@@ -97,3 +99,15 @@ def test_server_queries_and_versions(server, tmp_path):
     with pytest.raises(tamsu.TamsuError) as failure:
         tamsu.server_statistics("ipc://%s/nobody.sock" % tmp_path, timeout_ms=100)
     assert failure.value.result == tamsu.Result.timed_out
+
+
+def test_type_stub_names_every_public_name_of_the_module():
+    stub = ast.parse(pathlib.Path(tamsu._tamsu.__file__).with_name("_tamsu.pyi").read_text())
+    declared = {node.name: node for node in stub.body
+                if isinstance(node, (ast.ClassDef, ast.FunctionDef))}
+    public = {name for name in dir(tamsu._tamsu) if not name.startswith("_")}
+    assert set(declared) == public
+    client_members = {node.target.id if isinstance(node, ast.AnnAssign) else node.name
+                      for node in declared["Client"].body}
+    assert {name for name in dir(tamsu.Client) if not name.startswith("_")} - {"basecall"} \
+        <= client_members
