@@ -2,12 +2,13 @@
 # Installs the library into a scratch prefix, builds the example host programs against the
 # installed package only (as a host project would), and runs them against the reference server
 # executable.
-#   check-example.sh SOURCE_DIR BUILD_DIR SERVER_EXECUTABLE
+#   check-example.sh SOURCE_DIR BUILD_DIR SERVER_EXECUTABLE [PYTHON]
 set -euo pipefail
 
 source_dir=$1
 build_dir=$2
 server=$3
+python=${4:-}
 
 source "$(dirname "$0")/scratch-server.sh"
 
@@ -29,4 +30,17 @@ done
 
 "$scratch/examples/client_life" "$endpoint" toy_flipflop_fast 200 | tee "$scratch/life.out"
 grep -q "reads called: 200 of 200" "$scratch/life.out" || { echo "client_life lost reads"; exit 1; }
+# The Python example against the installed module, where the build made one.
+python_package=$(find "$scratch/prefix" -name "_tamsu.*.so" -path "*/tamsu/*" | head -n 1)
+if [ -n "$python" ] && [ -n "$python_package" ]; then
+    if ! PYTHONPATH=$(dirname "$(dirname "$python_package")") "$python" \
+        "$source_dir/examples/python/basecall_reads.py" "$endpoint" toy_flipflop_fast 100 \
+        >"$scratch/python.out" 2>"$scratch/python.err" ||
+        ! grep -q "reads called: 100 of 100" "$scratch/python.out"; then
+        echo "the Python example failed:"
+        cat "$scratch/python.out" "$scratch/python.err"
+        exit 1
+    fi
+    cat "$scratch/python.out"
+fi
 echo "example host programs ok"
