@@ -66,7 +66,6 @@ RecordHeader record_header(tamsu::TamsuClient& client, const BasecallOptions& op
             groups.push_back(run_id);
         }
     }
-    header.default_read_group = groups.front();
     header.version = tamsu::TamsuClient::get_software_version().text;
     header.command_line = options.command_line;
     return header;

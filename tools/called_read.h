@@ -14,7 +14,7 @@ namespace tamsu_cli {
 // come back without a sequence: `called` is false and only the id and sample count are set.
 struct CalledRead {
     std::string read_id;
-    std::string run_id;  // empty when the input named none
+    std::string run_id;  // its read group: the run the input named, or else the input file
     bool called = false;
     unsigned long samples = 0;
     std::string sequence;

@@ -28,10 +28,11 @@ tamsu::Read make_read(const RawRead& raw, std::uint64_t tag)
     }
     metadata.insert("daq_offset", raw.daq_offset);
     metadata.insert("daq_scaling", raw.daq_scaling);
-    // The read owns a copy: the raw read is kept until the read is back, to pass it again.
-    auto samples = raw.samples;
-    read.get_datasets().emplace(interfaces::dataset::raw_data,
-                                vask::data_wrappers::DataView(samples, true));
+    // Borrowed, not copied: the raw read stays in flight, to be passed again if need be, until
+    // the read is back, and no client reads the signal after that.
+    read.get_datasets().emplace(
+            interfaces::dataset::raw_data,
+            vask::data_wrappers::DataView(raw.samples.data(), raw.samples.size()));
     return read;
 }
 

@@ -94,7 +94,6 @@ ReadRecordWriter::ReadRecordWriter(int descriptor, RecordFormat format, std::str
                                    const RecordHeader& header)
         : m_format(format)
         , m_name(std::move(name))
-        , m_default_read_group(header.default_read_group)
         , m_record(bam_init1())
 {
     static const bool quiet = quiet_library();
@@ -185,7 +184,9 @@ void ReadRecordWriter::set_alignment(const std::string& line)
 
 void ReadRecordWriter::add_tags(const CalledRead& read)
 {
-    add_text_tag("RG", header_text(read.run_id.empty() ? m_default_read_group : read.run_id));
+    if (!read.run_id.empty()) {
+        add_text_tag("RG", header_text(read.run_id));
+    }
     float quality = read.mean_qscore;
     check_tag(bam_aux_append(m_record.get(), "qs", 'f', sizeof(quality),
                              reinterpret_cast<std::uint8_t*>(&quality)));

@@ -18,7 +18,6 @@ enum class RecordFormat { bam, sam, fastq };
 struct RecordHeader {
     std::string index_header;  // the alignment index's SAM header; only its @SQ lines are kept
     std::vector<std::string> read_groups;  // one @RG line each
-    std::string default_read_group;        // for reads without a run id
     std::string version;                   // of this program, in @PG
     std::string command_line;              // in @PG
 };
@@ -65,7 +64,6 @@ private:
 
     RecordFormat m_format;
     std::string m_name;
-    std::string m_default_read_group;
     std::unique_ptr<htsFile, CloseFile> m_file;
     std::unique_ptr<sam_hdr_t, FreeHeader> m_header;
     std::unique_ptr<bam1_t, FreeRecord> m_record;

@@ -13,10 +13,14 @@ namespace {
 
 // Every name a run may write; a committed run removes the ones it did not write, so that
 // nothing of an earlier run passes for part of this one.
+const char* const k_summary = "summary.tsv";
+
 const std::vector<std::string>& known_outputs()
 {
-    static const std::vector<std::string> names{"reads.bam", "reads.sam", "reads.fastq",
-                                                "summary.tsv"};
+    static const std::vector<std::string> names{ReadRecordWriter::file_name(RecordFormat::bam),
+                                                ReadRecordWriter::file_name(RecordFormat::sam),
+                                                ReadRecordWriter::file_name(RecordFormat::fastq),
+                                                k_summary};
     return names;
 }
 
@@ -51,7 +55,7 @@ ResultWriter::ResultWriter(const std::string& directory, RecordFormat format,
     m_records = std::make_unique<OutputFile>((root / ReadRecordWriter::file_name(format)).string());
     m_record_writer = std::make_unique<ReadRecordWriter>(m_records->descriptor(), format,
                                                          m_records->partial_path(), header);
-    m_summary = std::make_unique<OutputFile>((root / "summary.tsv").string());
+    m_summary = std::make_unique<OutputFile>((root / k_summary).string());
     m_summary->write(RecordFormatter::summary_header());
 }
 
