@@ -1,11 +1,13 @@
 #include "python/py_client.h"
 
+#include "python/python_callable.h"
 #include "python/tamsu_error.h"
 
 #include <pybind11/stl.h>
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -14,14 +16,60 @@ namespace py = pybind11;
 namespace tamsu_python {
 namespace {
 
-using Setter = std::function<tamsu::Result(tamsu::TamsuClient&, const py::handle&)>;
+using Parameters = std::map<std::string, py::object>;
+// Applies a value (checked and converted under the GIL, applied without it); `current` holds
+// the other parameters as last set.
+using Setter = std::function<tamsu::Result(tamsu::TamsuClient&, const py::handle& value,
+                                           const Parameters& current)>;
 
 template <typename Argument>
 Setter setter(tamsu::Result (tamsu::TamsuClient::*method)(Argument))
 {
-    return [method](tamsu::TamsuClient& client, const py::handle& value) {
-        return (client.*method)(value.cast<std::decay_t<Argument>>());
+    return [method](tamsu::TamsuClient& client, const py::handle& value, const Parameters&) {
+        auto argument = value.cast<std::decay_t<Argument>>();
+        py::gil_scoped_release release;
+        return (client.*method)(std::move(argument));
     };
+}
+
+// The index file and the alignment type are set together; either alone keeps the other.
+tamsu::Result set_alignment(tamsu::TamsuClient& client, const Parameters& current,
+                            const std::string& changed, const py::handle& value)
+{
+    const auto text = [&](const std::string& name, const char* otherwise) {
+        if (name == changed) {
+            return value.cast<std::string>();
+        }
+        const auto found = current.find(name);
+        return found == current.end() ? std::string(otherwise) : found->second.cast<std::string>();
+    };
+    const auto index_file = text("alignment_index_file", "");
+    const auto alignment_type = text("alignment_type", "auto");
+    py::gil_scoped_release release;
+    return client.set_alignment_index_file(index_file, alignment_type);
+}
+
+Setter alignment_setter(const std::string& name)
+{
+    return [name](tamsu::TamsuClient& client, const py::handle& value, const Parameters& current) {
+        return set_alignment(client, current, name, value);
+    };
+}
+
+// A Python callable (or None) called as handler(old_status, new_status, error_message) on the
+// library's notifier thread.
+tamsu::Result set_state_change_handler(tamsu::TamsuClient& client, const py::handle& value,
+                                       const Parameters&)
+{
+    tamsu::TamsuClient::StateChangeHandler handler;
+    if (!value.is_none()) {
+        if (!PyCallable_Check(value.ptr())) {
+            throw py::cast_error("not callable");
+        }
+        handler = PythonCallable(py::reinterpret_borrow<py::object>(value));
+    }
+    py::gil_scoped_release release;
+    return client.set_state_change_handler(std::move(handler));
 }
 
 // Every parameter a Python caller may set, by its keyword.
@@ -41,17 +89,26 @@ const std::vector<std::pair<std::string, Setter>>& setters()
             {"move_and_trace_enabled", setter(&C::set_move_and_trace_enabled)},
             {"state_data_enabled", setter(&C::set_state_data_enabled)},
             {"barcode_kits", setter(&C::set_barcode_kits)},
-            {"alignment_index_file",
-             [](C& client, const py::handle& value) {
-                 return client.set_alignment_index_file(value.cast<std::string>());
-             }},
+            {"alignment_index_file", alignment_setter("alignment_index_file")},
+            {"alignment_type", alignment_setter("alignment_type")},
             {"bed_file", setter(&C::set_bed_file)},
             {"require_barcodes_both_ends", setter(&C::set_require_barcodes_both_ends)},
             {"min_score_front_barcodes", setter(&C::set_min_score_front_barcodes)},
             {"min_score_rear_barcodes", setter(&C::set_min_score_rear_barcodes)},
+            {"min_score_masks", setter(&C::set_min_score_masks)},
             {"detect_mid_strand_barcodes", setter(&C::set_detect_mid_strand_barcodes)},
+            {"min_score_mid_barcodes", setter(&C::set_min_score_mid_barcodes)},
             {"barcode_trimming_enabled", setter(&C::set_barcode_trimming_enabled)},
             {"lamp_kit", setter(&C::set_lamp_kit)},
+            {"min_score_lamp_barcodes", setter(&C::set_min_score_lamp_barcodes)},
+            {"min_score_lamp_masks", setter(&C::set_min_score_lamp_masks)},
+            {"min_score_lamp_targets", setter(&C::set_min_score_lamp_targets)},
+            {"additional_context_bases", setter(&C::set_additional_context_bases)},
+            {"min_length_lamp_contexts", setter(&C::set_min_length_lamp_contexts)},
+            {"min_length_lamp_targets", setter(&C::set_min_length_lamp_targets)},
+            {"detect_mid_strand_adapter", setter(&C::set_detect_mid_strand_adapter)},
+            {"transport_security", setter(&C::set_transport_security)},
+            {"state_change_handler", &set_state_change_handler},
     };
     return table;
 }
@@ -156,6 +213,34 @@ py::list PyClient::completed_reads(std::size_t max_reads)
     return result;
 }
 
+py::dict PyClient::basecalling_config()
+{
+    vask::data_wrappers::Metadata config;
+    tamsu::Result result;
+    {
+        py::gil_scoped_release release;
+        result = m_client->get_basecalling_config(config);
+    }
+    if (result != tamsu::Result::success) {
+        raise_tamsu_error(result, "no basecalling configuration: " + tamsu::to_string(result));
+    }
+    return PyRead::metadata_dict(config);
+}
+
+std::string PyClient::alignment_sam_header()
+{
+    std::string header;
+    tamsu::Result result;
+    {
+        py::gil_scoped_release release;
+        result = m_client->get_alignment_sam_header(header);
+    }
+    if (result != tamsu::Result::success) {
+        raise_tamsu_error(result, "no alignment header: " + tamsu::to_string(result));
+    }
+    return header;
+}
+
 py::object PyClient::parameter(const std::string& name) const
 {
     const auto found = m_parameters.find(name);
@@ -167,7 +252,7 @@ void PyClient::set_parameter(const std::string& name, const py::handle& value)
     const auto& apply = find_setter(name);
     tamsu::Result result;
     try {
-        result = apply(*m_client, value);
+        result = apply(*m_client, value, m_parameters);
     } catch (const py::cast_error&) {
         throw py::type_error("wrong type for client parameter '" + name +
                              "': " + py::repr(value).cast<std::string>());
@@ -192,6 +277,8 @@ void PyClient::bind(py::module_& module)
             .def("pass_read", &PyClient::pass_read, py::arg("read"),
                  py::arg("timeout_s") = py::none())
             .def("completed_reads", &PyClient::completed_reads, py::arg("max_reads") = 0)
+            .def("basecalling_config", &PyClient::basecalling_config)
+            .def("alignment_sam_header", &PyClient::alignment_sam_header)
             .def("__enter__",
                  [](py::object self) {
                      self.cast<PyClient&>().connect();

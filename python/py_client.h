@@ -1,5 +1,6 @@
 #pragma once
 
+#include "python/enumerations.h"
 #include "python/py_read.h"
 
 #include <client/tamsu_client.h>
@@ -36,6 +37,11 @@ public:
     tamsu::PassReadResult pass_read(PyRead& read, std::optional<double> timeout_s);
     // At most `max_reads` (0: all) of the reads completed so far, oldest first.
     pybind11::list completed_reads(std::size_t max_reads);
+
+    // The connected configuration's details, and the alignment index's SAM header; both raise
+    // TamsuError (no_connection) before the first connect.
+    pybind11::dict basecalling_config();
+    std::string alignment_sam_header();
 
     pybind11::object parameter(const std::string& name) const;
     // Raises TamsuError when the client refuses (already_connected), TypeError for a value of

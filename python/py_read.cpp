@@ -1,5 +1,7 @@
 #include "python/py_read.h"
 
+#include "python/interpreter_alive.h"
+
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
@@ -26,8 +28,8 @@ public:
     PythonBufferOwner& operator=(const PythonBufferOwner&) = delete;
     ~PythonBufferOwner() override
     {
-        if (m_buffer.obj == nullptr || !Py_IsInitialized() || interpreter_finalizing()) {
-            return;  // the interpreter is going away: leaving the export alone is the safe choice
+        if (m_buffer.obj == nullptr || !interpreter_alive()) {
+            return;
         }
         py::gil_scoped_acquire gil;
         PyBuffer_Release(&m_buffer);
@@ -35,15 +37,6 @@ public:
     Py_buffer* buffer() { return &m_buffer; }
 
 private:
-    static bool interpreter_finalizing()
-    {
-#if PY_VERSION_HEX >= 0x030D0000
-        return Py_IsFinalizing() != 0;
-#else
-        return _Py_IsFinalizing() != 0;
-#endif
-    }
-
     Py_buffer m_buffer{};
 };
 
@@ -163,8 +156,12 @@ std::string PyRead::dataset_text(interfaces::dataset slot) const
 
 py::dict PyRead::metadata() const
 {
+    return metadata_dict(m_read.get_metadata());
+}
+
+py::dict PyRead::metadata_dict(const vask::data_wrappers::Metadata& metadata)
+{
     py::dict result;
-    const auto& metadata = m_read.get_metadata();
     for (const auto& key : metadata.get_keys()) {
         result[py::str(key.name)] = metadata_value(*metadata.get_any(key.name));
     }

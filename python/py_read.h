@@ -32,6 +32,8 @@ public:
     // A dataset's text ("" when absent), as the sequence and qualities are stored.
     std::string dataset_text(interfaces::dataset slot) const;
     pybind11::dict metadata() const;
+    // Metadata as a dict of Python values of the same types (None for any other type).
+    static pybind11::dict metadata_dict(const vask::data_wrappers::Metadata& metadata);
     // Every numeric dataset as a read-only array over the read's own memory; `self` (this
     // read's Python object) stays alive as long as any of them does.
     static pybind11::dict datasets(const pybind11::object& self);

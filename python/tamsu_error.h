@@ -1,6 +1,6 @@
 #pragma once
 
-#include <client/result.h>
+#include "python/enumerations.h"
 
 #include <pybind11/pybind11.h>
 

@@ -7,13 +7,14 @@ simplest way through: it passes reads from a background thread and yields them c
 
 import threading
 
-from ._tamsu import (ConnectionStatus, PassReadResult, Priority, Read, Result, TamsuError,
+from ._tamsu import (BarcodeKit, ConnectionStatus, LampKit, PassReadResult, Priority, Read,
+                     Result, TamsuError, TransportSecurity, barcode_kits, lamp_kits,
                      server_information, server_internal_state, server_statistics, versions)
 from ._tamsu import Client as _Client
 
-__all__ = ["Client", "ConnectionStatus", "PassReadResult", "Priority", "Read", "Result",
-           "TamsuError", "server_information", "server_internal_state", "server_statistics",
-           "versions"]
+__all__ = ["BarcodeKit", "Client", "ConnectionStatus", "LampKit", "PassReadResult", "Priority",
+           "Read", "Result", "TamsuError", "TransportSecurity", "barcode_kits", "lamp_kits",
+           "server_information", "server_internal_state", "server_statistics", "versions"]
 
 # How long each wait for room in the client's queue, or for called reads, lasts.
 _POLL_S = 0.05
@@ -25,12 +26,16 @@ class Client(_Client):
     def basecall(self, reads):
         """Passes every read of the iterable `reads` from a background thread and yields the
         called reads as they come back; returns when all are back. Connects first unless
-        connected. Raises TamsuError when the connection fails for good or a read is refused."""
+        connected. Raises TamsuError when the connection fails for good or a read is refused.
+        Leaving early (break, an exception, Ctrl-C) stops passing and disconnects: the reads
+        still in flight are dropped, so a later call starts clean. A failed connection is left
+        in its error status, with its error_message."""
         if self.status != ConnectionStatus.connected:
             self.connect()
         feeder = _Feeder(self, reads)
         feeder.start()
         returned = 0
+        finished = False
         try:
             while True:
                 batch = self.completed_reads()
@@ -40,6 +45,7 @@ class Client(_Client):
                 if feeder.failure is not None:
                     raise feeder.failure
                 if feeder.done.is_set() and returned >= feeder.passed:
+                    finished = True
                     return
                 if self.status == ConnectionStatus.error:
                     raise TamsuError("the connection failed: " + self.error_message)
@@ -47,6 +53,8 @@ class Client(_Client):
                     feeder.done.wait(_POLL_S)
         finally:
             feeder.stop()
+            if not finished and self.status != ConnectionStatus.error:
+                self.disconnect()
 
 
 class _Feeder(threading.Thread):

@@ -9,12 +9,13 @@ import pytest
 
 
 @contextlib.contextmanager
-def running_server(directory):
-    """Yields the endpoint of a server serving in `directory`; stops it on the way out."""
+def running_server(directory, *arguments):
+    """Yields the endpoint of a server serving in `directory` (with the server's command-line
+    `arguments`); stops it on the way out."""
     endpoint = "ipc://%s/server.sock" % directory
     log_path = directory / "server.out"
     with open(log_path, "w") as log:
-        process = subprocess.Popen([os.environ["TAMSU_BASECALL_SERVER"], endpoint],
+        process = subprocess.Popen([os.environ["TAMSU_BASECALL_SERVER"], endpoint, *arguments],
                                    stdout=log, stderr=subprocess.STDOUT)
     try:
         deadline = time.monotonic() + 30

@@ -1,6 +1,10 @@
+import _thread
 import ast
+import enum
 import pathlib
 import sys
+import threading
+import time
 
 import numpy as np
 import pytest
@@ -68,11 +72,15 @@ def test_parameters_and_failures_raise_with_the_result(server):
         tamsu.Client(server, CONFIG, no_such_parameter=1)
     with pytest.raises(TypeError):
         tamsu.Client(server, CONFIG, block_size="large")
-    client = tamsu.Client(server, "no_such_config", block_size=1000, timeout_ms=500)
-    assert (client.block_size, client.name) == (1000, None)
+    with pytest.raises(TypeError):
+        tamsu.Client(server, CONFIG, priority=1)  # a Priority, not its number
+    client = tamsu.Client(server, "no_such_config", block_size=1000, timeout_ms=500,
+                          priority=tamsu.Priority.high)
+    assert (client.block_size, client.priority, client.name) == (1000, tamsu.Priority.high, None)
+    assert isinstance(client.status, enum.Enum) and client.status.name == "disconnected"
     with pytest.raises(tamsu.TamsuError) as failure:
         client.connect()
-    assert failure.value.result == tamsu.Result.basecall_config_unavailable
+    assert failure.value.result is tamsu.Result.basecall_config_unavailable
     assert failure.value.message.startswith("connect failed: ")
     with tamsu.Client(server, CONFIG) as connected:
         with pytest.raises(tamsu.TamsuError) as refused:
@@ -90,17 +98,6 @@ def test_basecall_raises_when_the_server_is_gone_for_good(tmp_path):
     assert client.status == tamsu.ConnectionStatus.error
 
 
-def test_server_queries_and_versions(server, tmp_path):
-    assert tamsu.versions()["protocol"] == "7.0.0"
-    assert set(tamsu.versions()) == {"api", "data_wrappers", "protocol", "software"}
-    assert isinstance(tamsu.server_information(server), dict)
-    assert isinstance(tamsu.server_internal_state(server), dict)
-    assert len(tamsu.server_statistics(server)["stats"]) == 4
-    with pytest.raises(tamsu.TamsuError) as failure:
-        tamsu.server_statistics("ipc://%s/nobody.sock" % tmp_path, timeout_ms=100)
-    assert failure.value.result == tamsu.Result.timed_out
-
-
 def test_type_stub_names_every_public_name_of_the_module():
     stub = ast.parse(pathlib.Path(tamsu._tamsu.__file__).with_name("_tamsu.pyi").read_text())
     declared = {node.name: node for node in stub.body
@@ -111,3 +108,118 @@ def test_type_stub_names_every_public_name_of_the_module():
                       for node in declared["Client"].body}
     assert {name for name in dir(tamsu.Client) if not name.startswith("_")} - {"basecall"} \
         <= client_members
+
+
+def wait_for(condition, what, seconds=30):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        assert time.monotonic() < deadline, what
+        time.sleep(0.02)
+
+
+def test_state_change_handler_hears_every_change_even_after_it_raised(server, monkeypatch):
+    unraisable = []
+    monkeypatch.setattr(sys, "unraisablehook", unraisable.append)
+    changes = []
+
+    def handler(old, new, message):
+        changes.append((old, new))
+        if len(changes) == 1:
+            raise RuntimeError("a faulty handler")
+
+    client = tamsu.Client(server, CONFIG, state_change_handler=handler)
+    assert client.state_change_handler is handler
+    client.connect()
+    client.disconnect()
+    Status = tamsu.ConnectionStatus
+    wait_for(lambda: changes[-1:] == [(Status.connected, Status.disconnected)],
+             "every change reported: %r" % changes)
+    assert changes[0] == (Status.disconnected, Status.preparing_connection)
+    assert (Status.connecting, Status.connected) in changes
+    assert [str(u.exc_value) for u in unraisable] == ["a faulty handler"]
+    with pytest.raises(TypeError):
+        client.state_change_handler = "not callable"
+
+
+def test_reads_passed_from_several_python_threads_all_come_back(server):
+    threads, per_thread = 4, 40
+    refused = []
+
+    def feed(first):
+        for index in range(first, first + per_thread):
+            read = tamsu.Read("thread_read_%d" % index, signal(index), 0.0, 1.0)
+            result = client.pass_read(read, timeout_s=30)
+            if result != tamsu.PassReadResult.success:
+                refused.append(result)
+
+    with tamsu.Client(server, CONFIG, max_reads_queued=4) as client:
+        feeders = [threading.Thread(target=feed, args=(t * per_thread,)) for t in range(threads)]
+        for feeder in feeders:
+            feeder.start()
+        called = []
+        deadline = time.monotonic() + 60
+        while len(called) < threads * per_thread and time.monotonic() < deadline:
+            called += [read.read_id for read in client.completed_reads()]
+            time.sleep(0.01)
+        for feeder in feeders:
+            feeder.join()
+    assert refused == []
+    assert sorted(called) == sorted("thread_read_%d" % i for i in range(threads * per_thread))
+
+
+def test_interrupting_basecall_stops_its_feeder_and_disconnects(server):
+    endless = (tamsu.Read("endless_%d" % i, signal(i % 50), 0.0, 1.0) for i in range(10 ** 9))
+    client = tamsu.Client(server, CONFIG)
+    called = 0
+    with pytest.raises(KeyboardInterrupt):
+        for _ in client.basecall(endless):
+            called += 1
+            if called == 20:
+                threading.Timer(0.01, _thread.interrupt_main).start()
+    assert client.status == tamsu.ConnectionStatus.disconnected
+    assert not [t for t in threading.enumerate() if t.name == "tamsu-feeder"]
+    after = client.basecall([tamsu.Read("after", signal(1), 0.0, 1.0)])
+    assert [read.read_id for read in after] == ["after"]
+    client.disconnect()
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * 4096
+
+
+def test_memory_stays_flat_over_ten_thousand_reads(server):
+    samples = signal(3)
+
+    def reads(count):
+        # One signal for all: a leak of each read's view or result shows, not the inputs.
+        return (tamsu.Read("flat_%d" % i, samples, 0.0, 1.0) for i in range(count))
+
+    with tamsu.Client(server, CONFIG, move_and_trace_enabled=True) as client:
+        assert sum(1 for _ in client.basecall(reads(2000))) == 2000
+        before = resident_bytes()
+        assert sum(1 for _ in client.basecall(reads(10000))) == 10000
+        grown = resident_bytes() - before
+    # Each leaked called read would hold its sequence, qualities, moves and trace (over 8 kB).
+    assert grown < 16 * 2 ** 20, "resident memory grew by %d bytes" % grown
+
+
+def test_aligned_reads_name_their_reference_and_the_header_lists_it(server, tmp_path):
+    reads = [tamsu.Read("ref_%d" % i, signal(i), 0.0, 1.0) for i in range(3)]
+    client = tamsu.Client(server, CONFIG)
+    with pytest.raises(tamsu.TamsuError) as failure:
+        client.alignment_sam_header()
+    assert failure.value.result == tamsu.Result.no_connection
+    with client:
+        sequences = {read.read_id: read.sequence for read in client.basecall(reads)}
+    index = tmp_path / "reference.fa"
+    index.write_text("".join(">%s\n%s\n" % item for item in sequences.items()))
+    reads = [tamsu.Read("again_%d" % i, signal(i), 0.0, 1.0) for i in range(3)]
+    # The type set after the index keeps the index.
+    with tamsu.Client(server, CONFIG, alignment_index_file=str(index),
+                      alignment_type="auto") as client:
+        assert client.basecalling_config()
+        assert all("@SQ\tSN:%s\t" % name in client.alignment_sam_header() for name in sequences)
+        aligned = {read.read_id: read.metadata["alignment_genome"]
+                   for read in client.basecall(reads)}
+    assert aligned == {"again_%d" % i: "ref_%d" % i for i in range(3)}
