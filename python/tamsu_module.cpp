@@ -1,4 +1,5 @@
 // The extension module behind the Python package `tamsu`.
+#include "python/log_forwarder.h"
 #include "python/py_client.h"
 #include "python/py_read.h"
 #include "python/server_query_bindings.h"
@@ -64,4 +65,5 @@ PYBIND11_MODULE(_tamsu, module)
     tamsu_python::PyRead::bind(module);
     tamsu_python::PyClient::bind(module);
     tamsu_python::bind_server_queries(module);
+    tamsu_python::LogForwarder::install();
 }
