@@ -1,5 +1,6 @@
 // The extension module behind the Python package `tamsu`.
 #include "python/enumerations.h"
+#include "python/log_forwarder.h"
 #include "python/py_client.h"
 #include "python/py_read.h"
 #include "python/server_query_bindings.h"
@@ -15,4 +16,5 @@ PYBIND11_MODULE(_tamsu, module)
     tamsu_python::PyRead::bind(module);
     tamsu_python::PyClient::bind(module);
     tamsu_python::bind_server_queries(module);
+    tamsu_python::LogForwarder::install();
 }
