@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """A Python host's throughput through Client.basecall as a share of a C++ host's.
 
 Both stream the same reads (the benchmark signal of throughput_ratios, offset 0, scaling 1,
