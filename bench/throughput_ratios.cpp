@@ -7,6 +7,9 @@
 //   throughput_ratios [--seconds S] [--repetitions R] [--clients N] [--samples N] [--via ipc|tcp]
 //                     [--no-cli] [--verbose] [--quick]
 //   (--clients 1 measures one client only; --verbose prints every repetition's ratio)
+//   throughput_ratios --library ADDRESS [--samples N] [--seconds S]
+//   (one client against a server already at ADDRESS; prints only its reads per second, for
+//   drivers that compare other hosts of the library with it)
 //   throughput_ratios --peer ENDPOINT...      (the plain ZeroMQ peer; started by the above)
 #include "bare_transport.h"
 #include "child_programs.h"
@@ -45,6 +48,7 @@ struct Options {
     std::string via;  // empty: both transports
     bool cli = true;
     bool verbose = false;
+    std::string library_address;  // set: measure one client against this server only
 };
 
 double median(std::vector<double> values)
@@ -194,7 +198,8 @@ fs::path simulate(const fs::path& directory, std::size_t samples, std::size_t re
 
 constexpr const char* k_usage =
         "usage: throughput_ratios [--seconds S] [--repetitions R] [--clients N] [--samples N] "
-        "[--via ipc|tcp] [--no-cli] [--verbose] [--quick]\n";
+        "[--via ipc|tcp] [--no-cli] [--verbose] [--quick]\n"
+        "       throughput_ratios --library ADDRESS [--samples N] [--seconds S]\n";
 
 unsigned long whole_number(const char* text)
 {
@@ -217,6 +222,8 @@ Options parse(int argc, char** argv)
             options.sizes = {whole_number(argv[++i])};
         } else if (word == "--via" && has_value) {
             options.via = argv[++i];
+        } else if (word == "--library" && has_value) {
+            options.library_address = argv[++i];
         } else if (word == "--no-cli") {
             options.cli = false;
         } else if (word == "--verbose") {
@@ -248,6 +255,12 @@ int main(int argc, char** argv)
     }
     const auto options = parse(argc, argv);
     boost::log::core::get()->set_logging_enabled(false);
+    if (!options.library_address.empty()) {
+        std::printf("%.1f\n",
+                    bench::library_reads_per_second(options.library_address, options.sizes.front(),
+                                                    1, options.seconds));
+        return 0;
+    }
     const auto directory = fs::temp_directory_path() / ("tamsu_bench_" + std::to_string(getpid()));
     fs::create_directories(directory);
     std::printf("%.1f s per measurement, median of %d\n", options.seconds, options.repetitions);

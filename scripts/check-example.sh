@@ -30,17 +30,28 @@ done
 
 "$scratch/examples/client_life" "$endpoint" toy_flipflop_fast 200 | tee "$scratch/life.out"
 grep -q "reads called: 200 of 200" "$scratch/life.out" || { echo "client_life lost reads"; exit 1; }
-# The Python example against the installed module, where the build made one.
-python_package=$(find "$scratch/prefix" -name "_tamsu.*.so" -path "*/tamsu/*" | head -n 1)
-if [ -n "$python" ] && [ -n "$python_package" ]; then
-    if ! PYTHONPATH=$(dirname "$(dirname "$python_package")") "$python" \
-        "$source_dir/examples/python/basecall_reads.py" "$endpoint" toy_flipflop_fast 100 \
-        >"$scratch/python.out" 2>"$scratch/python.err" ||
-        ! grep -q "reads called: 100 of 100" "$scratch/python.out"; then
-        echo "the Python example failed:"
-        cat "$scratch/python.out" "$scratch/python.err"
+# The Python examples against the installed module, where the build made one.
+run_python_example() {  # NAME EXPECTED ARGUMENT...: EXPECTED is a pattern its output must hold
+    local name=$1 expected=$2
+    shift 2
+    if ! "$python" "$source_dir/examples/python/$name.py" "$@" \
+        >"$scratch/$name.out" 2>"$scratch/$name.err" || ! grep -q "$expected" "$scratch/$name.out"
+    then
+        echo "the Python example $name failed:"
+        cat "$scratch/$name.out" "$scratch/$name.err"
         exit 1
     fi
-    cat "$scratch/python.out"
+    cat "$scratch/$name.out"
+}
+python_package=$(find "$scratch/prefix" -name "_tamsu.*.so" -path "*/tamsu/*" | head -n 1)
+if [ -n "$python" ] && [ -n "$python_package" ]; then
+    export PYTHONPATH
+    PYTHONPATH=$(dirname "$(dirname "$python_package")")
+    run_python_example basecall_reads "reads called: 100 of 100" "$endpoint" toy_flipflop_fast 100
+    "$scratch/prefix/bin/tamsu" simulate --count 50 --min-length 2000 --max-length 8000 \
+        --seed 1 --output "$scratch/reads.tsv" >/dev/null
+    run_python_example basecall_file "^reads: 50, bases: [1-9][0-9]*, mean q-score: [0-9]" \
+        "$endpoint" "$scratch/reads.tsv"
+    run_python_example server_query "^server information: {" "$endpoint"
 fi
 echo "example host programs ok"
