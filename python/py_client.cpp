@@ -5,9 +5,11 @@
 
 #include <pybind11/stl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -197,14 +199,25 @@ tamsu::PassReadResult PyClient::pass_read(PyRead& read, std::optional<double> ti
     return m_client->pass_read(read.read(), timeout_ms);
 }
 
-py::list PyClient::completed_reads(std::size_t max_reads)
+py::list PyClient::completed_reads(std::size_t max_reads, double timeout_s)
 {
-    std::list<tamsu::Read> batch;
+    // Without the GIL, so into a list of this call's own.
+    std::list<tamsu::Read> arrived;
+    const auto wait =
+            std::chrono::milliseconds(m_completed.empty() ? to_milliseconds(timeout_s) : 0);
     {
+        // The library offers no wait for completed reads; a short sleep between looks keeps a
+        // waiting caller both prompt and idle.
+        constexpr auto k_poll = std::chrono::milliseconds(1);
+        const auto deadline = std::chrono::steady_clock::now() + wait;
         py::gil_scoped_release release;
-        m_client->get_completed_reads(batch);
+        m_client->get_completed_reads(arrived);
+        while (arrived.empty() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(k_poll);
+            m_client->get_completed_reads(arrived);
+        }
     }
-    m_completed.splice(m_completed.end(), batch);
+    m_completed.splice(m_completed.end(), arrived);
     py::list result;
     while (!m_completed.empty() && (max_reads == 0 || result.size() < max_reads)) {
         result.append(py::cast(PyRead(std::move(m_completed.front()))));
@@ -276,7 +289,8 @@ void PyClient::bind(py::module_& module)
             .def_property_readonly("error_message", &PyClient::error_message)
             .def("pass_read", &PyClient::pass_read, py::arg("read"),
                  py::arg("timeout_s") = py::none())
-            .def("completed_reads", &PyClient::completed_reads, py::arg("max_reads") = 0)
+            .def("completed_reads", &PyClient::completed_reads, py::arg("max_reads") = 0,
+                 py::arg("timeout_s") = 0.0)
             .def("basecalling_config", &PyClient::basecalling_config)
             .def("alignment_sam_header", &PyClient::alignment_sam_header)
             .def("__enter__",

@@ -35,8 +35,9 @@ public:
 
     // Numbers reads that carry no tag of the host's. TypeError for anything but a Read.
     tamsu::PassReadResult pass_read(PyRead& read, std::optional<double> timeout_s);
-    // At most `max_reads` (0: all) of the reads completed so far, oldest first.
-    pybind11::list completed_reads(std::size_t max_reads);
+    // At most `max_reads` (0: all) of the reads completed so far, oldest first; when there are
+    // none, waits up to `timeout_s` for some (without the GIL).
+    pybind11::list completed_reads(std::size_t max_reads, double timeout_s);
 
     // The connected configuration's details, and the alignment index's SAM header; both raise
     // TamsuError (no_connection) before the first connect.

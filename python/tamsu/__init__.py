@@ -1,4 +1,4 @@
-"""Python bindings of the tamsu basecall client library (an addition in progress).
+"""Python bindings of the tamsu basecall client library.
 
 Client(address, config, **parameters) talks to one basecall server; Read(read_id, signal,
 offset, scaling, tag=None) views an int16 signal buffer in place. Client.basecall(reads) is the
@@ -38,7 +38,7 @@ class Client(_Client):
         finished = False
         try:
             while True:
-                batch = self.completed_reads()
+                batch = self.completed_reads(timeout_s=_POLL_S)
                 for read in batch:
                     returned += 1
                     yield read
@@ -49,8 +49,6 @@ class Client(_Client):
                     return
                 if self.status == ConnectionStatus.error:
                     raise TamsuError("the connection failed: " + self.error_message)
-                if not batch:
-                    feeder.done.wait(_POLL_S)
         finally:
             feeder.stop()
             if not finished and self.status != ConnectionStatus.error:

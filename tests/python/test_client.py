@@ -83,6 +83,9 @@ def test_parameters_and_failures_raise_with_the_result(server):
     assert failure.value.result is tamsu.Result.basecall_config_unavailable
     assert failure.value.message.startswith("connect failed: ")
     with tamsu.Client(server, CONFIG) as connected:
+        started = time.monotonic()
+        assert connected.completed_reads(timeout_s=0.2) == []
+        assert time.monotonic() - started >= 0.2
         with pytest.raises(tamsu.TamsuError) as refused:
             connected.name = "too late"
         assert refused.value.result == tamsu.Result.already_connected
