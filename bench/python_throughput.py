@@ -81,8 +81,7 @@ def server(program, endpoint):
 
 
 def reads_per_second(command, env=None):
-    """Runs a host and returns the figure it prints on a line of its own (the library logs to
-    standard output too, in an order of its own)."""
+    """Runs a host and returns the figure it prints last on a line of its own."""
     run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                          env=env)
     for line in reversed(run.stdout.splitlines() if run.returncode == 0 else []):
