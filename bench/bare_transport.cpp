@@ -61,61 +61,108 @@ std::size_t largest_request(const std::vector<Exchange>& plan)
 
 }  // namespace
 
+namespace {
+
+// Every reply is a prefix of this buffer, handed to ZeroMQ without a copy: it lives as long as
+// the process and is never written after it is filled, so no free function is needed.
+const std::vector<char>& reply_buffer()
+{
+    static const std::vector<char> buffer(1 << 20, 'r');
+    return buffer;
+}
+
+// Receives one request (identity, delimiter, payload) and answers it with the size it asks
+// for. False once the request asked the peer to stop.
+bool serve_one(void* socket, zmq_msg_t& identity, zmq_msg_t& delimiter, zmq_msg_t& request)
+{
+    check(zmq_msg_recv(&identity, socket, 0), "receive");
+    check(zmq_msg_recv(&delimiter, socket, 0), "receive");
+    const int received = zmq_msg_recv(&request, socket, 0);
+    check(received, "receive");
+    std::uint32_t reply_bytes = 0;
+    const bool stop = received < static_cast<int>(sizeof reply_bytes);
+    if (!stop) {
+        std::memcpy(&reply_bytes, zmq_msg_data(&request), sizeof reply_bytes);
+    }
+    const auto& buffer = reply_buffer();
+    zmq_msg_t reply;
+    check(zmq_msg_init_data(&reply, const_cast<char*>(buffer.data()),
+                            std::min<std::size_t>(reply_bytes, buffer.size()), nullptr, nullptr),
+          "reply");
+    check(zmq_msg_send(&identity, socket, ZMQ_SNDMORE), "reply");
+    check(zmq_msg_send(&delimiter, socket, ZMQ_SNDMORE), "reply");
+    check(zmq_msg_send(&reply, socket, 0), "reply");
+    return !stop;
+}
+
+}  // namespace
+
 void run_echo_peer(const std::vector<std::string>& endpoints)
 {
+    // As the reference server serves: a context with one I/O thread, a ROUTER socket served on
+    // a thread of its own with blocking receives, replies sent without a copy.
     Context context;
     Socket socket(context, ZMQ_ROUTER);
     for (const auto& endpoint : endpoints) {
         check(zmq_bind(socket.handle, endpoint.c_str()), "bind");
     }
-    std::vector<char> reply(1 << 20);
-    zmq_msg_t identity, delimiter, request;
-    zmq_msg_init(&identity);
-    zmq_msg_init(&delimiter);
-    zmq_msg_init(&request);
-    while (true) {
-        check(zmq_msg_recv(&identity, socket.handle, 0), "receive");
-        check(zmq_msg_recv(&delimiter, socket.handle, 0), "receive");
-        const int received = zmq_msg_recv(&request, socket.handle, 0);
-        check(received, "receive");
-        std::uint32_t reply_bytes = 0;
-        if (received >= static_cast<int>(sizeof reply_bytes)) {
-            std::memcpy(&reply_bytes, zmq_msg_data(&request), sizeof reply_bytes);
+    std::thread serving([&socket] {
+        zmq_msg_t identity, delimiter, request;
+        zmq_msg_init(&identity);
+        zmq_msg_init(&delimiter);
+        zmq_msg_init(&request);
+        while (serve_one(socket.handle, identity, delimiter, request)) {
         }
-        check(zmq_msg_send(&identity, socket.handle, ZMQ_SNDMORE), "reply");
-        check(zmq_msg_send(&delimiter, socket.handle, ZMQ_SNDMORE), "reply");
-        check(zmq_send(socket.handle, reply.data(),
-                       std::min<std::size_t>(reply_bytes, reply.size()), 0),
-              "reply");
-        if (received < static_cast<int>(sizeof reply_bytes)) {
-            break;
-        }
-    }
-    zmq_msg_close(&request);
+        zmq_msg_close(&request);
+    });
+    serving.join();
 }
 
 namespace {
 
-// One client's loop: the plan over and over on its own context and REQ socket until the
-// deadline, stopping only between reads so that every counted read is whole.
+// One client: its own context and REQ socket, as every library client has its worker.
+class PlanClient {
+public:
+    PlanClient(const std::string& endpoint, const std::vector<Exchange>& plan)
+            : m_socket(m_context, ZMQ_REQ)
+            , m_plan(plan)
+            , m_payload(largest_request(plan))
+    {
+        check(zmq_connect(m_socket.handle, endpoint.c_str()), "connect");
+        zmq_msg_init(&m_reply);
+    }
+    ~PlanClient() { zmq_msg_close(&m_reply); }
+    PlanClient(const PlanClient&) = delete;
+    PlanClient& operator=(const PlanClient&) = delete;
+
+    // One read: every exchange of the plan in turn.
+    void run_once()
+    {
+        for (const auto& exchange : m_plan) {
+            send_sized(m_socket.handle, m_payload, exchange.request_bytes,
+                       static_cast<std::uint32_t>(exchange.reply_bytes));
+            check(zmq_msg_recv(&m_reply, m_socket.handle, 0), "receive");
+        }
+    }
+
+private:
+    Context m_context;
+    Socket m_socket;
+    const std::vector<Exchange>& m_plan;
+    std::vector<char> m_payload;
+    zmq_msg_t m_reply;
+};
+
+// One client's loop: the plan over and over until the deadline, stopping only between reads
+// so that every counted read is whole.
 std::size_t run_plan(const std::string& endpoint, const std::vector<Exchange>& plan,
                      Clock::time_point deadline)
 {
-    Context context;
-    Socket socket(context, ZMQ_REQ);
-    check(zmq_connect(socket.handle, endpoint.c_str()), "connect");
-    std::vector<char> payload(largest_request(plan));
-    zmq_msg_t reply;
-    zmq_msg_init(&reply);
+    PlanClient client(endpoint, plan);
     std::size_t reads = 0;
     for (; Clock::now() < deadline; ++reads) {
-        for (const auto& exchange : plan) {
-            send_sized(socket.handle, payload, exchange.request_bytes,
-                       static_cast<std::uint32_t>(exchange.reply_bytes));
-            check(zmq_msg_recv(&reply, socket.handle, 0), "receive");
-        }
+        client.run_once();
     }
-    zmq_msg_close(&reply);
     return reads;
 }
 
@@ -138,6 +185,23 @@ double bare_reads_per_second(const std::string& endpoint, const std::vector<Exch
     }
     const std::chrono::duration<double> elapsed = Clock::now() - start;
     return static_cast<double>(reads) / elapsed.count();
+}
+
+std::vector<double> bare_read_latencies(const std::string& endpoint,
+                                        const std::vector<Exchange>& plan, std::size_t warm_up,
+                                        std::size_t reads)
+{
+    PlanClient client(endpoint, plan);
+    std::vector<double> latencies;
+    for (std::size_t i = 0; i < warm_up + reads; ++i) {
+        const auto start = Clock::now();
+        client.run_once();
+        const std::chrono::duration<double, std::micro> elapsed = Clock::now() - start;
+        if (i >= warm_up) {
+            latencies.push_back(elapsed.count());
+        }
+    }
+    return latencies;
 }
 
 void stop_echo_peer(const std::string& endpoint)

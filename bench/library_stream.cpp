@@ -102,4 +102,32 @@ double library_reads_per_second(const std::string& address, std::size_t samples,
     return static_cast<double>(reads) / elapsed.count();
 }
 
+std::vector<double> library_read_latencies(const std::string& address, std::size_t samples,
+                                           std::size_t warm_up, std::size_t reads)
+{
+    const auto client = connect_client(address);
+    const auto signal = make_signal(samples);
+    std::list<tamsu::Read> done;
+    std::vector<double> latencies;
+    for (std::uint64_t tag = 1; tag <= warm_up + reads; ++tag) {
+        auto read = make_read(tag, signal, false);
+        const auto start = Clock::now();
+        if (client->pass_read(read, 1000) != tamsu::PassReadResult::success) {
+            throw std::runtime_error("pass_read failed: " + client->get_error_message());
+        }
+        // Looking again at once, giving way to the client's threads, so that what is timed is
+        // the library's and not a host's polling interval.
+        while (done.empty()) {
+            std::this_thread::yield();
+            client->get_completed_reads(done);
+        }
+        const std::chrono::duration<double, std::micro> elapsed = Clock::now() - start;
+        done.clear();
+        if (tag > warm_up) {
+            latencies.push_back(elapsed.count());
+        }
+    }
+    return latencies;
+}
+
 }  // namespace bench

@@ -26,4 +26,11 @@ std::unique_ptr<tamsu::TamsuClient> connect_client(const std::string& address);
 double library_reads_per_second(const std::string& address, std::size_t samples,
                                 std::size_t clients, double seconds);
 
+// Passes `warm_up` + `reads` reads of `samples` samples through one public client connected to
+// the server at `address`, one at a time, each as soon as the one before is back. Returns the
+// time from pass_read to the read's return in get_completed_reads for the last `reads`, in
+// microseconds.
+std::vector<double> library_read_latencies(const std::string& address, std::size_t samples,
+                                           std::size_t warm_up, std::size_t reads);
+
 }  // namespace bench

@@ -11,10 +11,11 @@ of per-repetition ratios.
 Client and server exchange a request and a reply per block, so throughput hangs on how soon
 each wakes the other: whether the scheduler puts them on one core or two moves it up to
 threefold, whichever host runs. --cpus pins servers and hosts to the CPUs given (say 0), which
-takes that chance out of the ratio.
+takes that chance out of the ratio; --pinned places them as throughput_ratios --pinned does,
+servers on the first CPU this process may use and hosts on the second.
 
     python_throughput.py [--build DIR] [--seconds S] [--repetitions R] [--samples N]
-                         [--cpus LIST] [--verbose] [--quick]
+                         [--cpus LIST | --pinned] [--verbose] [--quick]
     python_throughput.py --side ADDRESS SAMPLES SECONDS   (the Python host; started by the above)
 """
 
@@ -59,10 +60,11 @@ def python_side(address, samples, seconds):
 
 
 @contextlib.contextmanager
-def server(program, endpoint):
-    """A reference server with calling off, serving `endpoint` until the block ends."""
+def server(program, endpoint, cpus):
+    """A reference server with calling off, serving `endpoint` until the block ends; on `cpus`
+    when given."""
     process = subprocess.Popen([program, "--zero-work", endpoint], stdout=subprocess.PIPE,
-                               text=True)
+                               text=True, preexec_fn=pin_to(cpus))
     try:
         for line in process.stdout:
             if line.startswith("Listening on"):
@@ -80,10 +82,16 @@ def server(program, endpoint):
             process.wait()
 
 
-def reads_per_second(command, env=None):
-    """Runs a host and returns the figure it prints last on a line of its own."""
+def pin_to(cpus):
+    """What a child runs before its program to stay on `cpus`; None leaves it where it is."""
+    return (lambda: os.sched_setaffinity(0, cpus)) if cpus else None
+
+
+def reads_per_second(command, cpus, env=None):
+    """Runs a host (on `cpus` when given) and returns the figure it prints last on a line of
+    its own."""
     run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                         env=env)
+                         env=env, preexec_fn=pin_to(cpus))
     for line in reversed(run.stdout.splitlines() if run.returncode == 0 else []):
         with contextlib.suppress(ValueError):
             return float(line)
@@ -93,13 +101,15 @@ def reads_per_second(command, env=None):
 class Sides:
     """Starts each measurement in a process of its own, against a server of its own."""
 
-    def __init__(self, build, directory, seconds):
+    def __init__(self, build, directory, seconds, placement):
         self._server = os.path.join(build, "server", "tamsu_basecall_server")
         self._driver = os.path.join(build, "bench", "throughput_ratios")
         self._env = dict(os.environ, PYTHONPATH=os.path.join(build, "python"))
         self._directory = directory
         self._seconds = seconds
         self._sockets = 0
+        # The CPUs of servers and of hosts; None: wherever the scheduler puts them.
+        self._server_cpus, self._host_cpus = placement
 
     def _endpoint(self):
         self._sockets += 1
@@ -107,15 +117,17 @@ class Sides:
 
     def python(self, samples):
         endpoint = self._endpoint()
-        with server(self._server, endpoint):
+        with server(self._server, endpoint, self._server_cpus):
             return reads_per_second([sys.executable, os.path.abspath(__file__), "--side",
-                                     endpoint, str(samples), str(self._seconds)], self._env)
+                                     endpoint, str(samples), str(self._seconds)],
+                                    self._host_cpus, self._env)
 
     def cpp(self, samples):
         endpoint = self._endpoint()
-        with server(self._server, endpoint):
+        with server(self._server, endpoint, self._server_cpus):
             return reads_per_second([self._driver, "--library", endpoint, "--samples",
-                                     str(samples), "--seconds", str(self._seconds)])
+                                     str(samples), "--seconds", str(self._seconds)],
+                                    self._host_cpus)
 
 
 def measure(sides, samples, repetitions, verbose):
@@ -161,8 +173,11 @@ def parse(argv):
     parser.add_argument("--repetitions", type=int, default=9)
     parser.add_argument("--samples", type=int, action="append",
                         help="a read size (repeatable; default 4,000, 40,000 and 400,000)")
-    parser.add_argument("--cpus", type=cpu_list,
-                        help="CPUs to pin servers and hosts to, as 0,1 or 0-1")
+    placement = parser.add_mutually_exclusive_group()
+    placement.add_argument("--cpus", type=cpu_list,
+                           help="CPUs to pin servers and hosts to, as 0,1 or 0-1")
+    placement.add_argument("--pinned", action="store_true",
+                           help="servers on one CPU, hosts on another")
     parser.add_argument("--verbose", action="store_true", help="print every repetition")
     parser.add_argument("--quick", action="store_true", help="one repetition of 0.5 s")
     options = parser.parse_args(argv)
@@ -178,15 +193,22 @@ def main(argv):
         print("%.1f" % python_side(argv[1], int(argv[2]), float(argv[3])), flush=True)
         return 0
     options = parse(argv)
+    placement, where = (None, None), ""
     if options.cpus:
         # Every server and host started from here inherits it.
         os.sched_setaffinity(0, options.cpus)
+        where = ", CPUs %s" % sorted(options.cpus)
+    elif options.pinned:
+        usable = sorted(os.sched_getaffinity(0))
+        if len(usable) < 2:
+            sys.exit("--pinned needs two CPUs")
+        placement = ({usable[0]}, {usable[1]})
+        where = ", pinned: servers on CPU %d, hosts on CPU %d" % (usable[0], usable[1])
     print("%.1f s per measurement, median of %d%s"
-          % (options.seconds, options.repetitions,
-             ", CPUs %s" % sorted(options.cpus) if options.cpus else ""))
+          % (options.seconds, options.repetitions, where))
     print("%-8s %12s %12s %7s  %s" % ("samples", "Python r/s", "C++ r/s", "ratio", "aim"))
     with tempfile.TemporaryDirectory(prefix="tamsu_pybench_") as directory:
-        sides = Sides(options.build, directory, options.seconds)
+        sides = Sides(options.build, directory, options.seconds, placement)
         for samples in options.samples or SIZES:
             python, cpp, ratio = measure(sides, samples, options.repetitions, options.verbose)
             print("%-8d %12.0f %12.0f %7.2f  %s"

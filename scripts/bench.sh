@@ -2,9 +2,11 @@
 # Builds the benchmarks (Release, build-release/) and runs them: the library's throughput as a
 # share of plain ZeroMQ's (and "tamsu basecall" on text and BLOW5 files against the same limit),
 # the client's CPU per read next to memcpy, its idle CPU and memory, and a Python host's
-# throughput next to a C++ host's.
-#   scripts/bench.sh           full run (about 17 minutes on two cores)
-#   scripts/bench.sh --quick   one short repetition of everything (about 2 minutes)
+# throughput next to a C++ host's, and the time one read takes at low load. The throughput
+# comparisons run twice: with the default placement, then pinned (servers on one CPU, clients
+# on another).
+#   scripts/bench.sh           full run (about 30 minutes on two cores)
+#   scripts/bench.sh --quick   one short repetition of everything (about 3 minutes)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,14 +21,24 @@ cmake --build "$build" --parallel "$(nproc)" \
 python=/usr/bin/python3
 
 if [ "$quick" = --quick ]; then
-    "$build/bench/throughput_ratios" --quick
+    for placement in "" --pinned; do
+        "$build/bench/throughput_ratios" --quick $placement
+        "$build/bench/throughput_ratios" --latency --quick $placement
+    done
     "$build/bench/client_cpu_per_read" --benchmark_min_time=0.05
     "$build/bench/client_footprint" --reads 10000 --idle-seconds 3
-    "$python" "$root/bench/python_throughput.py" --build "$build" --quick
+    for placement in "" --pinned; do
+        "$python" "$root/bench/python_throughput.py" --build "$build" --quick $placement
+    done
 else
-    "$build/bench/throughput_ratios"
+    for placement in "" --pinned; do
+        "$build/bench/throughput_ratios" $placement
+        "$build/bench/throughput_ratios" --latency $placement
+    done
     "$build/bench/client_cpu_per_read" --benchmark_repetitions=5 \
         --benchmark_report_aggregates_only=true
     "$build/bench/client_footprint"
-    "$python" "$root/bench/python_throughput.py" --build "$build"
+    for placement in "" --pinned; do
+        "$python" "$root/bench/python_throughput.py" --build "$build" $placement
+    done
 fi
