@@ -59,10 +59,6 @@ std::size_t largest_request(const std::vector<Exchange>& plan)
     return largest;
 }
 
-}  // namespace
-
-namespace {
-
 // Every reply is a prefix of this buffer, handed to ZeroMQ without a copy: it lives as long as
 // the process and is never written after it is filled, so no free function is needed.
 const std::vector<char>& reply_buffer()

@@ -6,8 +6,9 @@
 // a peer or server of its own). The command-line rows read text ("cli") and BLOW5 ("cli-blow5").
 //   throughput_ratios [--seconds S] [--repetitions R] [--clients N] [--samples N] [--via ipc|tcp]
 //                     [--no-cli] [--pinned] [--verbose] [--quick]
-//   (--clients 1 measures one client only; --verbose prints every repetition's ratio; --pinned
-//   runs servers and peers on one CPU and the clients on another)
+//   (--clients 1 measures one client only; --verbose prints every repetition's ratio and about
+//   how much CPU time a read cost each side; --pinned runs servers and peers on one CPU and the
+//   clients on another)
 //   throughput_ratios --latency [--samples N] [--via ipc|tcp] [--pinned] [--quick]
 //   (the time one read takes with no other in flight, p50 and p99, the library's from pass_read
 //   to its return in get_completed_reads next to the plain ZeroMQ exchanges of the same read)
@@ -296,6 +297,9 @@ Options parse(int argc, char** argv)
             options.sizes = {whole_number(argv[++i])};
         } else if (word == "--via" && has_value) {
             options.via = argv[++i];
+            if (options.via != "ipc" && options.via != "tcp") {
+                bench::exit_with_usage(k_usage);
+            }
         } else if (word == "--library" && has_value) {
             options.library_address = argv[++i];
         } else if (word == "--no-cli") {
