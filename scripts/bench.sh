@@ -5,7 +5,7 @@
 # throughput next to a C++ host's, and the time one read takes at low load. The throughput
 # comparisons run twice: with the default placement, then pinned (servers on one CPU, clients
 # on another).
-#   scripts/bench.sh           full run (about 30 minutes on two cores)
+#   scripts/bench.sh           full run (about 26 minutes on two cores)
 #   scripts/bench.sh --quick   one short repetition of everything (about 3 minutes)
 set -euo pipefail
 
