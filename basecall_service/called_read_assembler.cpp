@@ -3,7 +3,6 @@
 #include "vask/data_wrappers/mat_view.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace basecall_service {
 
@@ -16,16 +15,6 @@ constexpr std::uint32_t k_trace_columns = 8;
 // No model has state vectors anywhere near this wide; a larger claim is a broken reply.
 constexpr std::uint32_t k_max_state_size = 1u << 16;
 
-// Copies `count` elements of a wire vector to `out` at `offset`. The wire data may sit at any
-// alignment inside the received buffer, hence the byte copy.
-template <typename T, typename Wire>
-void copy_elements(const flatbuffers::Vector<Wire>& in, std::size_t count, std::vector<T>& out,
-                   std::size_t offset)
-{
-    static_assert(sizeof(T) == sizeof(Wire), "element widths differ");
-    std::memcpy(out.data() + offset, in.Data(), count * sizeof(T));
-}
-
 // A contiguous row-major matrix view owning `storage`.
 template <typename T>
 DataView matrix_view(std::vector<T>& storage, std::size_t rows, std::size_t columns)
@@ -35,15 +24,40 @@ DataView matrix_view(std::vector<T>& storage, std::size_t rows, std::size_t colu
     return DataView(shape, storage);
 }
 
-template <typename T>
-void add_vector(interfaces::Datasets& datasets, interfaces::dataset slot, std::vector<T>& values)
+template <typename Column>
+void add_vector(interfaces::Datasets& datasets, interfaces::dataset slot, Column& column)
 {
-    if (!values.empty()) {
-        datasets.insert_or_assign(slot, DataView(values, true));
+    if (column.expected()) {
+        datasets.insert_or_assign(slot, DataView(column.finish(), true));
     }
 }
 
 }  // namespace
+
+template <typename T>
+void CalledReadAssembler::Column<T>::expect(std::size_t size)
+{
+    m_size = size;
+    m_values.clear();
+    m_values.reserve(size);
+}
+
+template <typename T>
+void CalledReadAssembler::Column<T>::put(const flatbuffers::Vector<T>& in, std::size_t count,
+                                         std::size_t offset)
+{
+    // Zero-fills only what blocks without this result left out; the reserve means no
+    // reallocation, so the elements are copied once, straight from the received buffer.
+    m_values.resize(offset);
+    m_values.insert(m_values.end(), in.data(), in.data() + count);
+}
+
+template <typename T>
+std::vector<T>& CalledReadAssembler::Column<T>::finish()
+{
+    m_values.resize(m_size);
+    return m_values;
+}
 
 CalledReadAssembler::CalledReadAssembler(bool disable_events, bool pull_state_data)
         : m_disable_events(disable_events)
@@ -88,28 +102,35 @@ bool CalledReadAssembler::prepare(const tamsu_ipc::CalledBlockData& first, std::
     m_sequence_length = first.sequence_length();
     if (!m_disable_events) {
         if (const auto* flipflop = first.trace_results_as_FlipflopTraceData()) {
-            m_moves.resize(flipflop->moves() ? m_total_events : 0);
-            m_trace.resize(flipflop->trace() ? std::size_t(k_trace_columns) * m_total_events : 0);
+            m_moves.expect(flipflop->moves() ? m_total_events : 0);
+            m_trace.expect(flipflop->trace() ? std::size_t(k_trace_columns) * m_total_events : 0);
         } else if (runlength) {
             m_total_runs = runlength->total_runs();
-            m_runs.resize(m_total_runs);
-            m_run_values_0.resize(m_total_runs);
-            m_run_values_1.resize(m_total_runs);
-            m_run_values_2.resize(m_total_runs);
-            m_run_values_3.resize(m_total_runs);
-            m_run_values_4.resize(m_total_runs);
+            m_runs.expect(m_total_runs);
+            m_run_values_0.expect(m_total_runs);
+            m_run_values_1.expect(m_total_runs);
+            m_run_values_2.expect(m_total_runs);
+            m_run_values_3.expect(m_total_runs);
+            m_run_values_4.expect(m_total_runs);
         }
     }
     if (const auto* base_mods = first.base_mods()) {
         m_has_base_mods = true;
         m_alphabet = base_mods->alphabet() ? base_mods->alphabet()->str() : std::string();
         m_long_names = base_mods->long_names() ? base_mods->long_names()->str() : std::string();
-        // Not reserved from the announced sizes: the alphabet's length is bounded only by the
-        // reply, so the probabilities grow with the bytes that actually arrive.
+        // The alphabet's length is bounded only by the reply, so the room reserved up front is
+        // capped at the raw signal's own size; beyond that the probabilities grow with the bytes
+        // that actually arrive.
+        m_base_mod_probs.reserve(
+                std::min<std::uint64_t>(std::uint64_t(m_sequence_length) * m_alphabet.size(),
+                                        sizeof(std::int16_t) * duration));
     }
     if (m_pull_state_data && first.state_data()) {
-        m_state_data.resize(std::size_t(m_total_events) * m_state_size);
+        m_state_data.expect(std::size_t(m_total_events) * m_state_size);
     }
+    // Bounded by the read's samples above; a shorter qstring only leaves room unused.
+    m_sequence.reserve(m_sequence_length);
+    m_qstring.reserve(m_sequence_length);
     return true;
 }
 
@@ -119,11 +140,11 @@ bool CalledReadAssembler::append(const tamsu_ipc::CalledBlockData& block)
     if (events > m_total_events - m_event_offset) {
         return fail("Called blocks carry more events than the first block announced");
     }
-    if (block.sequence()) {
-        m_sequence.append(block.sequence()->str());
+    if (const auto* sequence = block.sequence()) {
+        m_sequence.append(sequence->c_str(), sequence->size());
     }
-    if (block.qstring()) {
-        m_qstring.append(block.qstring()->str());
+    if (const auto* qstring = block.qstring()) {
+        m_qstring.append(qstring->c_str(), qstring->size());
     }
     if (!m_disable_events) {
         const auto* flipflop = block.trace_results_as_FlipflopTraceData();
@@ -137,8 +158,8 @@ bool CalledReadAssembler::append(const tamsu_ipc::CalledBlockData& block)
     }
     if (block.base_mods() && block.base_mods()->probabilities()) {
         const auto* probabilities = block.base_mods()->probabilities();
-        m_base_mod_probs.insert(m_base_mod_probs.end(), probabilities->begin(),
-                                probabilities->end());
+        m_base_mod_probs.insert(m_base_mod_probs.end(), probabilities->data(),
+                                probabilities->data() + probabilities->size());
     }
     if (m_pull_state_data && !append_state_data(block, events)) {
         return false;
@@ -150,18 +171,18 @@ bool CalledReadAssembler::append(const tamsu_ipc::CalledBlockData& block)
 bool CalledReadAssembler::append_flipflop(const tamsu_ipc::FlipflopTraceData& trace,
                                           std::uint32_t events)
 {
-    if (!m_moves.empty() && trace.moves()) {
+    if (m_moves.expected() && trace.moves()) {
         if (trace.moves()->size() < events) {
             return fail("Called block has fewer moves than events");
         }
-        copy_elements(*trace.moves(), events, m_moves, m_event_offset);
+        m_moves.put(*trace.moves(), events, m_event_offset);
     }
-    if (!m_trace.empty() && trace.trace()) {
+    if (m_trace.expected() && trace.trace()) {
         if (trace.trace()->size() < std::size_t(k_trace_columns) * events) {
             return fail("Called block has fewer trace values than events");
         }
-        copy_elements(*trace.trace(), std::size_t(k_trace_columns) * events, m_trace,
-                      std::size_t(k_trace_columns) * m_event_offset);
+        m_trace.put(*trace.trace(), std::size_t(k_trace_columns) * events,
+                    std::size_t(k_trace_columns) * m_event_offset);
     }
     return true;
 }
@@ -179,7 +200,7 @@ bool CalledReadAssembler::append_runlength(const tamsu_ipc::RunlengthTraceData& 
     }
     const auto copy = [&](const auto* values, auto& out) {
         if (values) {
-            copy_elements(*values, count, out, m_run_offset);
+            out.put(*values, count, m_run_offset);
         }
     };
     copy(runs.runs(), m_runs);
@@ -195,15 +216,14 @@ bool CalledReadAssembler::append_runlength(const tamsu_ipc::RunlengthTraceData& 
 bool CalledReadAssembler::append_state_data(const tamsu_ipc::CalledBlockData& block,
                                             std::uint32_t events)
 {
-    if (m_state_data.empty() || !block.state_data()) {
+    if (!m_state_data.expected() || !block.state_data()) {
         return true;
     }
     const std::size_t count = std::size_t(events) * m_state_size;
     if (block.state_data()->size() < count) {
         return fail("Called block has less state data than its events need");
     }
-    copy_elements(*block.state_data(), count, m_state_data,
-                  std::size_t(m_event_offset) * m_state_size);
+    m_state_data.put(*block.state_data(), count, std::size_t(m_event_offset) * m_state_size);
     return true;
 }
 
@@ -219,13 +239,13 @@ bool CalledReadAssembler::add_datasets(interfaces::ReadHolder& read)
     datasets.insert_or_assign(dataset::sequence, DataView(m_sequence, true));
     datasets.insert_or_assign(dataset::qstring, DataView(m_qstring, true));
     add_vector(datasets, dataset::moves, m_moves);
-    if (!m_trace.empty()) {
+    if (m_trace.expected()) {
         datasets.insert_or_assign(dataset::trace,
-                                  matrix_view(m_trace, m_total_events, k_trace_columns));
+                                  matrix_view(m_trace.finish(), m_total_events, k_trace_columns));
     }
-    if (!m_state_data.empty()) {
+    if (m_state_data.expected()) {
         datasets.insert_or_assign(dataset::state_data,
-                                  matrix_view(m_state_data, m_total_events, m_state_size));
+                                  matrix_view(m_state_data.finish(), m_total_events, m_state_size));
     }
     add_vector(datasets, dataset::run_lengths, m_runs);
     add_vector(datasets, dataset::run_values_0, m_run_values_0);

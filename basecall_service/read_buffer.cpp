@@ -22,9 +22,10 @@ using vask::data_wrappers::Metadata;
 // Reads shorter than this many model strides are too short to call; they go straight back.
 constexpr unsigned long k_min_strides_to_call = 20;
 
-// A block's builder needs room for its samples plus the envelope and read-wide fields; sizing
-// it up front avoids reallocating the signal.
-constexpr std::size_t k_block_overhead_bytes = 236;
+// Beyond its samples and the two ids, a block message needs at most this much: tables, vtables,
+// string headers, alignment and the builder's scratch space (179 bytes at most, measured).
+// Sizing the builder up front means it never grows, so the samples are copied exactly once.
+constexpr std::size_t k_block_envelope_bytes = 256;
 
 // Keeps the deadline arithmetic clear of overflow for callers that pass "forever".
 constexpr unsigned long k_longest_wait_ms = 10ul * 365 * 24 * 60 * 60 * 1000;
@@ -213,7 +214,8 @@ std::vector<ipc_tools::Message> ReadBuffer::create_messages(const interfaces::Re
         const auto offset = block * samples_per_block;
         const auto count = std::min(samples_per_block, duration - offset);
 
-        flatbuffers::FlatBufferBuilder builder(2 * count + k_block_overhead_bytes);
+        flatbuffers::FlatBufferBuilder builder(sizeof(std::int16_t) * count + read_id.size() +
+                                               connection_id.size() + k_block_envelope_bytes);
         const auto raw_data = builder.CreateVector(samples + offset, count);
         flatbuffers::Offset<tamsu_ipc::ScalingOverrideData> override_data;
         if (scaling_override) {

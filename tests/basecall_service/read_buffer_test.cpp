@@ -48,6 +48,18 @@ std::string connection_id_of(const ipc_tools::Message& message)
     return id ? id->str() : "<absent>";
 }
 
+// FNV-1a of a message's bytes: enough to tell that the wire bytes are exactly as they were.
+std::uint64_t fingerprint(ipc_tools::Message& message)
+{
+    zmq::message_t bytes;
+    message.transfer_to_zmq(bytes);
+    std::uint64_t hash = 14695981039346656037ull;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        hash = (hash ^ static_cast<const std::uint8_t*>(bytes.data())[i]) * 1099511628211ull;
+    }
+    return hash;
+}
+
 class ReadBufferTest : public ::testing::Test {
 protected:
     ReadBufferTest() { buffer.set_max_input_queue_size(10); }
@@ -107,6 +119,47 @@ TEST_F(ReadBufferTest, ReadIsCutIntoBlocksOfBlockSizeTimesModelStride)
         ASSERT_NE(block->scaling_override(), nullptr);
         EXPECT_EQ(block->scaling_override()->median(), 1.5f);
         EXPECT_EQ(block->scaling_override()->med_abs_dev(), 0.75f);
+    }
+}
+
+TEST(ReadBufferBytesTest, BlockMessagesKeepTheirWireBytes)
+{
+    struct Case {
+        std::uint64_t tag;
+        unsigned long samples, stride, block_size;
+        std::string connection_id;
+        bool scaling_override;
+        std::vector<std::uint64_t> fingerprints;  // taken from the builds before
+    };
+    const Case cases[] = {
+            {3,
+             21,
+             1,
+             8,
+             "client-7-5f3a9c0e",
+             false,
+             {0xe31524bcca62531bull, 0x89390b7968d305e9ull, 0x5017815c23d69058ull}},
+            {0x500000007ull, 40, 2, 10, "", true, {0x5b82956972a6319cull, 0xad31df9319a65b61ull}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tag);
+        ReadBuffer buffer;
+        buffer.set_max_input_queue_size(1);
+        buffer.set_block_size(c.block_size);
+        buffer.set_connection_id(c.connection_id);
+        auto read = tamsu_test::make_read(c.tag, tamsu_test::make_samples(c.samples, 3), c.stride);
+        read.get_metadata().insert("read_id", "0f8c2d7e-93b1-4a55-b6e2-1c4d9a7f3e20");
+        if (c.scaling_override) {
+            read.get_metadata().insert("scaling_override", true);
+            read.get_metadata().insert("scaling_override_median", 1.5f);
+            read.get_metadata().insert("scaling_override_med_abs_dev", 0.75f);
+        }
+        ASSERT_EQ(buffer.queue_read(read, 0), PassReadResult::success);
+        std::vector<std::uint64_t> fingerprints;
+        for (auto& message : buffer.next_read_messages()) {
+            fingerprints.push_back(fingerprint(message));
+        }
+        EXPECT_EQ(fingerprints, c.fingerprints);
     }
 }
 

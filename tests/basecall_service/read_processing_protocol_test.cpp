@@ -23,6 +23,7 @@ struct CalledBlock {
     std::uint32_t total_events = 4;
     std::uint32_t model_stride = 5;
     std::vector<std::uint8_t> moves{1, 0, 1, 1};
+    bool with_moves = true;
     bool with_sequence = true;
     bool with_alignments = true;
     std::string genome = "chr1";
@@ -35,8 +36,8 @@ PeerAction called_block_reply(const CalledBlock& spec)
             tamsu_ipc::CreateAlignmentResultDataDirect(builder, spec.genome.c_str(), 10, 20, 0, 10,
                                                        4, 0, 0, 10, 9, 0.5f, 0.9f, 0.8f, 60, "sam",
                                                        0, "", '+')};
-    const auto trace =
-            tamsu_ipc::CreateFlipflopTraceData(builder, builder.CreateVector(spec.moves));
+    const auto trace = tamsu_ipc::CreateFlipflopTraceData(
+            builder, spec.with_moves ? builder.CreateVector(spec.moves) : 0);
     const auto called = tamsu_ipc::CreateCalledBlockDataDirect(
             builder, spec.total_events, 4, 3, 0, 1.f, 12.f, 0.1f, 0.8f, 0.1f, 400.f, 20.f, 1,
             spec.model_stride, 2, spec.with_sequence ? "ACG" : nullptr, "+++", "toy", 0,
@@ -166,6 +167,28 @@ TEST_F(ReadProcessingProtocolTest, MalformedCalledBlocksAreInvalidResponses)
                 << error_text();
         EXPECT_EQ(m_buffer->num_submitted_reads(), 1u);
     }
+}
+
+TEST_F(ReadProcessingProtocolTest, MovesThatNoBlockCarriesReadAsZeros)
+{
+    CalledBlock first;
+    first.num_blocks = 3;
+    first.total_events = 16;  // the last four never arrive
+    CalledBlock gap = first;
+    gap.block_index = 1;
+    gap.with_moves = false;
+    CalledBlock last = first;
+    last.block_index = 2;
+    start(Script{{called_block_reply(first), called_block_reply(gap), called_block_reply(last)}});
+    ASSERT_TRUE(push());
+
+    ASSERT_TRUE(pull()) << error_text();
+
+    std::list<std::unique_ptr<interfaces::ReadHolder>> out;
+    m_buffer->get_reads_out(out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(tamsu_test::dataset_values<std::uint8_t>(*out.front(), interfaces::dataset::moves),
+              (std::vector<std::uint8_t>{1, 0, 1, 1, 0, 0, 0, 0, 1, 0, 1, 1, 0, 0, 0, 0}));
 }
 
 TEST_F(ReadProcessingProtocolTest, LostReadsAreDroppedWithAWarning)
