@@ -235,7 +235,8 @@ bool ReadProcessingProtocol::push_into_server(RequestBrokerAdapter* broker)
     FrequentTrace::write_trace("push_into_server", [&] { return "read_tag: " + tag; });
 
     for (std::size_t index = 0; index < messages.size(); ++index) {
-        // Block 0 goes as a copy, so the read can be offered again after NOT_READY.
+        // Block 0 goes as a second holder of its bytes, so the read can be offered again after
+        // NOT_READY without copying them.
         Message request = index == 0 ? messages[0].copy() : std::move(messages[index]);
         Message reply;
         if (!broker->send_request(request, reply)) {

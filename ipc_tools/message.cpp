@@ -213,7 +213,8 @@ Message Message::copy() const
     Message result;
     result.m_type = m_type;
     if (m_message && m_message->size() > 0) {
-        result.m_message = std::make_unique<zmq::message_t>(m_message->data(), m_message->size());
+        result.m_message = std::make_unique<zmq::message_t>();
+        result.m_message->copy(*m_message);
     }
     return result;
 }

@@ -12,7 +12,7 @@ namespace ipc_tools {
 
 // One wire message, from building to sending or from receiving to reading its last field. Owns
 // the bytes as a ZeroMQ message so that neither sending nor receiving copies them. Move-only in
-// practice (copy() makes a deep copy); not thread-safe, one thread uses a message at a time.
+// practice (copy() shares the bytes); not thread-safe, one thread uses a message at a time.
 class Message {
 public:
     // An empty UNSET message.
@@ -39,7 +39,9 @@ public:
     Message& operator=(const Message&) = delete;
     ~Message() = default;
 
-    // A deep copy with its own buffer. Throws zmq::error_t when ZeroMQ cannot allocate it.
+    // A second message on the same bytes, which no one writes once built: ZeroMQ counts the
+    // holders (atomically, so each may go to another thread) and frees the bytes with the last.
+    // Throws zmq::error_t when ZeroMQ fails to copy.
     Message copy() const;
 
     MessageType get_type() const noexcept { return m_type; }

@@ -19,10 +19,10 @@ using FrequentTrace = common::tracing::TraceDomainHelper<hftrace::ipc_tools::Req
 using Clock = std::chrono::steady_clock;
 
 // Retries after the first wait for a reply; four waits in all.
-constexpr int k_poll_retries = 3;
+constexpr int k_wait_retries = 3;
 constexpr auto k_heartbeat_interval = std::chrono::nanoseconds(999'999'999);
-// The longest single poll within a wait: how late a stop may be noticed.
-constexpr auto k_poll_slice = std::chrono::milliseconds(50);
+// The longest single receive within a wait: how late a stop may be noticed.
+constexpr auto k_wait_slice = std::chrono::milliseconds(50);
 // Sockets a context may hold (the ZeroMQ default).
 constexpr int k_max_sockets = 1024;
 
@@ -108,8 +108,9 @@ void RequestBroker::send_request(Message& request, Message& reply)
     request.transfer_to_zmq(out);
     m_last_contact = std::chrono::steady_clock::now();
     send(out);
-    wait_for_reply(name);
-    fetch_and_validate_reply(name, reply);
+    zmq::message_t in;
+    wait_for_reply(name, in);
+    fetch_and_validate_reply(name, in, reply);
 }
 
 void RequestBroker::send(zmq::message_t& out)
@@ -127,77 +128,63 @@ void RequestBroker::send(zmq::message_t& out)
     }
 }
 
-bool RequestBroker::PollOutcome::replied() const
-{
-    return result != 0 && (item.revents & ZMQ_POLLIN) != 0 && (item.revents & ZMQ_POLLERR) == 0;
-}
-
 void RequestBroker::request_stop()
 {
     m_stop_requested = true;
 }
 
-void RequestBroker::wait_for_reply(const std::string& name)
+void RequestBroker::wait_for_reply(const std::string& name, zmq::message_t& in)
 {
     for (int wait = 0;; ++wait) {
-        const auto outcome = wait_once();
-        if (outcome.replied()) {
+        if (wait_once(in)) {
             return;
         }
         // A wait ended without a reply. After a stop, no further wait.
         check_handshake(name);
-        if (wait == k_poll_retries || m_stop_requested) {
-            throw_no_reply(name, outcome);
+        if (wait == k_wait_retries || m_stop_requested) {
+            write_trace("send_request", "Timeout waiting for reply to request: " + name);
+            throw TimeoutError("Timeout waiting for reply to request: " + name);
         }
     }
 }
 
-RequestBroker::PollOutcome RequestBroker::wait_once()
+bool RequestBroker::wait_once(zmq::message_t& in)
 {
     auto deadline = Clock::now() + std::chrono::milliseconds(m_timeout);
     bool stop_seen = false;
-    PollOutcome outcome;
+    bool replied = false;
     while (true) {
         if (!stop_seen && m_stop_requested) {
             stop_seen = true;
             deadline = std::min(deadline, Clock::now() + k_stop_grace);
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        const auto slice = std::max(std::chrono::milliseconds(0), std::min(left, k_poll_slice));
-        outcome.item = {m_socket.handle(), 0, ZMQ_POLLIN, 0};
-        outcome.result = zmq_poll(&outcome.item, 1, static_cast<long>(slice.count()));
-        if (outcome.result == -1) {
-            const int error = zmq_errno();
-            if (error == EINTR) {
-                continue;
-            }
-            write_trace("send_request", "zmq::poll exception. " + to_string_zmq_error(error));
-            throw zmq::error_t();
-        }
-        if (outcome.result != 0 || Clock::now() >= deadline) {
+        const auto slice = std::max(std::chrono::milliseconds(0), std::min(left, k_wait_slice));
+        replied = receive_within(slice, in);
+        if (replied || Clock::now() >= deadline) {
             break;
         }
     }
-    FrequentTrace::write_trace("send_request",
-                               [&] { return poll_result_as_string(outcome.result, outcome.item); });
-    return outcome;
+    // Told as a poll of the socket would tell it: one event when the reply came, else none.
+    FrequentTrace::write_trace("send_request", [&] {
+        const short events = replied ? ZMQ_POLLIN : 0;
+        return poll_result_as_string(replied ? 1 : 0, {m_socket.handle(), 0, ZMQ_POLLIN, events});
+    });
+    return replied;
 }
 
-void RequestBroker::throw_no_reply(const std::string& name, const PollOutcome& last)
+bool RequestBroker::receive_within(std::chrono::milliseconds slice, zmq::message_t& in)
 {
-    if ((last.item.revents & ZMQ_POLLIN) == 0) {
-        write_trace("send_request", "Timeout waiting for reply to request: " + name);
-        throw TimeoutError("Timeout waiting for reply to request: " + name);
+    m_socket.set(zmq::sockopt::rcvtimeo, static_cast<int>(slice.count()));
+    if (zmq_msg_recv(in.handle(), m_socket.handle(), 0) != -1) {
+        return true;
     }
-    if (last.result == 0) {
-        write_trace("send_request",
-                    poll_result_as_string(last.result, last.item) +
-                            " Polling ambiguity waiting for reply to request: " + name);
-        throw TimeoutError("Timeout waiting for reply to request {zero events}: " + name);
+    const int error = zmq_errno();
+    if (error == EAGAIN || error == EINTR) {
+        return false;
     }
-    write_trace("send_request", poll_result_as_string(last.result, last.item) +
-                                        " Error on socket waiting for reply to request: " + name);
-    throw TimeoutError("Timeout waiting for reply to request {error on socket}: " + name);
+    write_trace("send_request", "zmq::poll exception. " + to_string_zmq_error(error));
+    throw zmq::error_t();
 }
 
 // Read only once a wait ended without a reply, so replies that arrive cost nothing here.
@@ -212,22 +199,10 @@ void RequestBroker::check_handshake(const std::string& name)
     throw HandshakeError(failure);
 }
 
-void RequestBroker::fetch_and_validate_reply(const std::string& name, Message& reply)
+void RequestBroker::fetch_and_validate_reply(const std::string& name, zmq::message_t& in,
+                                             Message& reply)
 {
     const auto trace = create_trace("fetch_and_validate_reply");
-    zmq::message_t in;
-    while (zmq_msg_recv(in.handle(), m_socket.handle(), ZMQ_DONTWAIT) == -1) {
-        const int error = zmq_errno();
-        if (error == EINTR) {
-            continue;
-        }
-        if (error != EAGAIN) {
-            throw zmq::error_t();
-        }
-        write_trace("fetch_and_validate_reply",
-                    "Client zmq_msg_recv failed. " + to_string_zmq_error(error));
-        throw std::system_error(error, std::system_category(), "Client zmq_msg_recv failed");
-    }
     // A reply in several parts is not one of ours; the rest is read away so that the socket
     // can send again, and the first part is judged like any other reply.
     for (bool more = in.more(); more;) {

@@ -96,21 +96,18 @@ public:
     static void accept_reply(const std::string& name, zmq::message_t& received, Message& reply);
 
 private:
-    // How one wait for a reply ended: the last poll's result and item.
-    struct PollOutcome {
-        int result = 0;
-        zmq_pollitem_t item{};
-        bool replied() const;
-    };
-
     void send(zmq::message_t& out);
-    void wait_for_reply(const std::string& name);
-    // One wait of the time-out, polled in short slices so that a stop is noticed.
-    PollOutcome wait_once();
-    [[noreturn]] void throw_no_reply(const std::string& name, const PollOutcome& last);
+    // Receives the reply into `in` within four waits (see send_request).
+    void wait_for_reply(const std::string& name, zmq::message_t& in);
+    // One wait of the time-out, received in short slices so that a stop is noticed; true once
+    // the reply is in `in`.
+    bool wait_once(zmq::message_t& in);
+    // One blocking receive of at most `slice`; false when nothing came (or a signal came).
+    bool receive_within(std::chrono::milliseconds slice, zmq::message_t& in);
     // Throws HandshakeError when the handshakes with the server are failing.
     void check_handshake(const std::string& name);
-    void fetch_and_validate_reply(const std::string& name, Message& reply);
+    // Reads away any further parts of `in`, then judges it (accept_reply).
+    void fetch_and_validate_reply(const std::string& name, zmq::message_t& in, Message& reply);
 
     zmq::context_t m_context;
     HandshakeMonitor m_handshakes{m_context};

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -128,6 +129,23 @@ TEST(MessageTest, ReceivedBufferAtAnOddAddressIsClassifiedAndTakenOver)
     EXPECT_EQ(message.get_message_data()->content_as_SimpleReplyData()->value(), 1u);
     EXPECT_EQ(message.get_protocol_version().major(), 7u);
     EXPECT_EQ(zmq_message.size(), 0u);
+}
+
+TEST(MessageTest, ACopySharesTheBytesAndKeepsThemAfterTheOriginalIsSentAndGone)
+{
+    auto original =
+            std::make_unique<Message>(MessageType::LOAD_CONFIG, "id", 3, std::string(200, 'c'));
+    const Message copy = original->copy();
+    EXPECT_EQ(copy.get_message_data(), original->get_message_data());
+
+    zmq::message_t sent;
+    original->transfer_to_zmq(sent);
+    original.reset();
+    sent.rebuild();
+
+    EXPECT_EQ(copy.get_type(), MessageType::LOAD_CONFIG);
+    EXPECT_EQ(copy.get_message_data()->content_as_SimpleRequestData()->text()->str(),
+              std::string(200, 'c'));
 }
 
 TEST(MessageTest, ContentTagsAndEnumerationValuesMapAsTheProtocolDefines)
