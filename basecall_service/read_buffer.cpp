@@ -166,6 +166,7 @@ void ReadBuffer::queue_read_impl(interfaces::ReadHolder& read,
     }
     FrequentTrace::write_trace(
             "queue_read", [size = m_queued_reads.size()] { return size_text("Queued: ", size); });
+    m_read_queued.notify_one();
 }
 
 void ReadBuffer::queue_reads(ReadQueue& reads)
@@ -290,6 +291,14 @@ std::size_t ReadBuffer::num_submitted_reads() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_submitted_reads.size();
+}
+
+bool ReadBuffer::wait_for_reads(std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_read_queued.wait_for(lock, timeout, [this] {
+        return !m_queued_reads.empty() || !m_submitted_reads.empty();
+    });
 }
 
 bool ReadBuffer::all_reads_processed() const

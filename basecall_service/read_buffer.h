@@ -7,6 +7,7 @@
 #include "interfaces/read_holder.h"
 #include "ipc_tools/message.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -57,6 +58,9 @@ public:
     std::size_t num_submitted_reads() const;
     // No read queued or submitted (finished reads do not count).
     bool all_reads_processed() const;
+    // Waits up to `timeout` for a read to be queued or submitted, returning at once when one is
+    // already; whether one is. Lets an idle worker start on a read as soon as it is passed.
+    bool wait_for_reads(std::chrono::milliseconds timeout) const;
     // The oldest queued read's block messages. Only while a read is queued, and only from the
     // one worker thread, which is the only remover.
     std::vector<ipc_tools::Message>& next_read_messages();
@@ -94,6 +98,7 @@ private:
     // Guards everything below except m_max_input_queue_size and m_block_size.
     mutable std::mutex m_mutex;
     std::condition_variable m_space_or_closed;
+    mutable std::condition_variable m_read_queued;
     ReadQueue m_queued_reads;
     std::map<std::uint64_t, std::unique_ptr<interfaces::ReadHolder>> m_submitted_reads;
     std::list<std::vector<ipc_tools::Message>> m_message_queue_in;

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 TAMSU_HFTRACE_DOMAIN(basecall_service, ReadProcessingProtocol)
 
@@ -170,13 +169,12 @@ ErrorState ReadProcessingProtocol::process_reads(ReadBuffer* read_buffer,
             m_error_state = broker->error_state();
             break;
         }
-        const bool queued = read_buffer->num_queued_reads() != 0;
-        const bool submitted = read_buffer->num_submitted_reads() != 0;
-        if (!queued && !submitted) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // Idle, it looks again within a millisecond (for a stop or a ping), or as soon as a
+        // read is passed.
+        if (!read_buffer->wait_for_reads(std::chrono::milliseconds(1))) {
             continue;
         }
-        if (queued && !push_into_server(broker)) {
+        if (read_buffer->num_queued_reads() != 0 && !push_into_server(broker)) {
             break;
         }
         if (read_buffer->num_submitted_reads() != 0 && !pull_from_server(broker)) {
