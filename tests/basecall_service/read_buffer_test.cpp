@@ -216,5 +216,15 @@ TEST_F(ReadBufferTest, NewConnectionRequeuesSubmittedReadsFirstWithTheNewId)
     ASSERT_EQ(out.size(), 1u);  // finished reads stay where they are
 }
 
+TEST_F(ReadBufferTest, AnIdleWaitEndsWhenAReadIsQueued)
+{
+    EXPECT_FALSE(buffer.wait_for_reads(std::chrono::milliseconds(1)));
+    auto waiter = std::async(std::launch::async,
+                             [this] { return buffer.wait_for_reads(std::chrono::minutes(2)); });
+    queue(1);
+    ASSERT_EQ(waiter.wait_for(std::chrono::minutes(1)), std::future_status::ready);
+    EXPECT_TRUE(waiter.get());
+}
+
 }  // namespace
 }  // namespace basecall_service
