@@ -48,15 +48,24 @@ void CalledReadAssembler::Column<T>::put(const flatbuffers::Vector<T>& in, std::
 {
     // Zero-fills only what blocks without this result left out; the reserve means no
     // reallocation, so the elements are copied once, straight from the received buffer.
-    m_values.resize(offset);
+    zero_fill_to(offset);
     m_values.insert(m_values.end(), in.data(), in.data() + count);
 }
 
 template <typename T>
 std::vector<T>& CalledReadAssembler::Column<T>::finish()
 {
-    m_values.resize(m_size);
+    zero_fill_to(m_size);
     return m_values;
+}
+
+template <typename T>
+void CalledReadAssembler::Column<T>::zero_fill_to(std::size_t size)
+{
+    // insert, not resize: in the fuzz build the out-of-line part of resize for byte vectors
+    // comes from the fuzzing runtime, built without the vector annotations the rest of that
+    // build uses, and growing into reserved room through it reads as a container overflow.
+    m_values.insert(m_values.end(), size - m_values.size(), T{});
 }
 
 CalledReadAssembler::CalledReadAssembler(bool disable_events, bool pull_state_data)

@@ -49,6 +49,9 @@ private:
         std::vector<T>& finish();
 
     private:
+        // Appends zeros up to `size`, which is at least the current size.
+        void zero_fill_to(std::size_t size);
+
         std::vector<T> m_values;
         std::size_t m_size = 0;
     };
