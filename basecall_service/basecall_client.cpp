@@ -307,6 +307,8 @@ void BasecallClient::join_worker_thread()
     m_accept_data = false;
     get_read_buffer()->set_no_more_data();
     m_read_processing_protocol->stop();
+    // An idle worker sleeps until a ping is due; it is to notice the stop at once.
+    get_read_buffer()->wake_worker();
     // A silent server would otherwise hold the worker for up to four request time-outs.
     m_connection_protocol->stop();
     std::lock_guard<std::mutex> lock(m_worker_mutex);

@@ -293,12 +293,22 @@ std::size_t ReadBuffer::num_submitted_reads() const
     return m_submitted_reads.size();
 }
 
-bool ReadBuffer::wait_for_reads(std::chrono::milliseconds timeout) const
+bool ReadBuffer::wait_for_reads(std::chrono::steady_clock::duration timeout)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_read_queued.wait_for(lock, timeout, [this] {
-        return !m_queued_reads.empty() || !m_submitted_reads.empty();
-    });
+    const auto has_reads = [this] { return !m_queued_reads.empty() || !m_submitted_reads.empty(); };
+    m_read_queued.wait_for(lock, timeout, [&] { return m_wake_requested || has_reads(); });
+    m_wake_requested = false;
+    return has_reads();
+}
+
+void ReadBuffer::wake_worker()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_wake_requested = true;
+    }
+    m_read_queued.notify_one();
 }
 
 bool ReadBuffer::all_reads_processed() const

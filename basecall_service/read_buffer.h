@@ -59,8 +59,11 @@ public:
     // No read queued or submitted (finished reads do not count).
     bool all_reads_processed() const;
     // Waits up to `timeout` for a read to be queued or submitted, returning at once when one is
-    // already; whether one is. Lets an idle worker start on a read as soon as it is passed.
-    bool wait_for_reads(std::chrono::milliseconds timeout) const;
+    // already, or for wake_worker(); whether a read is there. Lets an idle worker start on a
+    // read as soon as it is passed, and sleep otherwise.
+    bool wait_for_reads(std::chrono::steady_clock::duration timeout);
+    // Any thread: ends the worker's wait in progress, or else its next one, at once.
+    void wake_worker();
     // The oldest queued read's block messages. Only while a read is queued, and only from the
     // one worker thread, which is the only remover.
     std::vector<ipc_tools::Message>& next_read_messages();
@@ -98,7 +101,7 @@ private:
     // Guards everything below except m_max_input_queue_size and m_block_size.
     mutable std::mutex m_mutex;
     std::condition_variable m_space_or_closed;
-    mutable std::condition_variable m_read_queued;
+    std::condition_variable m_read_queued;
     ReadQueue m_queued_reads;
     std::map<std::uint64_t, std::unique_ptr<interfaces::ReadHolder>> m_submitted_reads;
     std::list<std::vector<ipc_tools::Message>> m_message_queue_in;
@@ -107,6 +110,7 @@ private:
     std::size_t m_block_size = 50000;
     std::string m_connection_id;
     bool m_no_more_data = false;
+    bool m_wake_requested = false;
     std::uint64_t m_callers_inside = 0;
     std::shared_ptr<common::synchronisation::Latch> m_exit_latch =
             std::make_shared<common::synchronisation::Latch>(0);

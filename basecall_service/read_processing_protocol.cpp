@@ -169,9 +169,8 @@ ErrorState ReadProcessingProtocol::process_reads(ReadBuffer* read_buffer,
             m_error_state = broker->error_state();
             break;
         }
-        // Idle, it looks again within a millisecond (for a stop or a ping), or as soon as a
-        // read is passed.
-        if (!read_buffer->wait_for_reads(std::chrono::milliseconds(1))) {
+        // Idle, it sleeps until a read is passed, a stop wakes it or a ping is due.
+        if (!read_buffer->wait_for_reads(broker->time_until_ping())) {
             continue;
         }
         if (read_buffer->num_queued_reads() != 0 && !push_into_server(broker)) {

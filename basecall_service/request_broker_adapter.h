@@ -19,6 +19,10 @@ public:
     // On true, `reply` holds the server's answer.
     bool send_request(ipc_tools::Message& request, ipc_tools::Message& reply);
     bool ping_server_if_quiet(const std::string& connection_id);
+    std::chrono::steady_clock::duration time_until_ping() const
+    {
+        return m_broker.time_until_ping();
+    }
     // Any thread: see RequestBroker::request_stop.
     void request_stop() { m_broker.request_stop(); }
 

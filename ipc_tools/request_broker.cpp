@@ -255,6 +255,13 @@ void RequestBroker::accept_reply(const std::string& name, zmq::message_t& receiv
     }
 }
 
+std::chrono::steady_clock::duration RequestBroker::time_until_ping() const
+{
+    // A ping goes once the quiet time exceeds the interval, so one tick past it.
+    const auto due = m_last_contact + k_heartbeat_interval + std::chrono::nanoseconds(1);
+    return due - std::chrono::steady_clock::now();
+}
+
 void RequestBroker::ping_server_if_quiet(const std::string& connection_id)
 {
     if (std::chrono::steady_clock::now() - m_last_contact <= k_heartbeat_interval) {

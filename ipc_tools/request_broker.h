@@ -89,6 +89,8 @@ public:
     // Sends HEARTBEAT_PING when nothing was sent for a second; throws InvalidResponse when the
     // server answers anything but HEARTBEAT_ECHO, and whatever send_request throws.
     void ping_server_if_quiet(const std::string& connection_id);
+    // How long until ping_server_if_quiet would ping: an idle caller may sleep that long.
+    std::chrono::steady_clock::duration time_until_ping() const;
 
     // Takes over the received reply to request `name` and judges it as send_request does:
     // throws BadReply for an unreadable buffer, BadRequest for BAD_REQUEST and TimeoutError for

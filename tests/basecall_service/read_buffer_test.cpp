@@ -226,5 +226,23 @@ TEST_F(ReadBufferTest, AnIdleWaitEndsWhenAReadIsQueued)
     EXPECT_TRUE(waiter.get());
 }
 
+TEST_F(ReadBufferTest, AWakeEndsOneIdleWait)
+{
+    auto waiter = std::async(std::launch::async,
+                             [this] { return buffer.wait_for_reads(std::chrono::minutes(2)); });
+    buffer.wake_worker();
+    ASSERT_EQ(waiter.wait_for(std::chrono::minutes(1)), std::future_status::ready);
+    EXPECT_FALSE(waiter.get());
+
+    // A wake that comes before the wait ends that wait, and only that one.
+    buffer.wake_worker();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(buffer.wait_for_reads(std::chrono::minutes(2)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::minutes(1));
+    const auto timed = std::chrono::steady_clock::now();
+    EXPECT_FALSE(buffer.wait_for_reads(std::chrono::milliseconds(50)));
+    EXPECT_GE(std::chrono::steady_clock::now() - timed, std::chrono::milliseconds(50));
+}
+
 }  // namespace
 }  // namespace basecall_service

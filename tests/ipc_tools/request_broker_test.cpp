@@ -149,10 +149,13 @@ TEST(RequestBrokerTest, HeartbeatIsSentOnlyAfterAQuietSecond)
                       2000);
     EXPECT_EQ(exchange.outcome(MessageType::LOAD_CONFIG, "cfg"), "reply SUCCESS");
 
+    EXPECT_GT(exchange.broker.time_until_ping(), 0ms);
+    EXPECT_LE(exchange.broker.time_until_ping(), 1000ms);
     exchange.broker.ping_server_if_quiet("conn-1");
     EXPECT_EQ(exchange.peer.requests().size(), 1u);
 
     std::this_thread::sleep_for(1100ms);
+    EXPECT_LT(exchange.broker.time_until_ping(), 0ms);
     exchange.broker.ping_server_if_quiet("conn-1");
     const auto requests = exchange.peer.requests();
     ASSERT_EQ(requests.size(), 2u);
