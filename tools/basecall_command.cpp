@@ -45,7 +45,12 @@ fails leaves the partial files and exits with status 1. Files of an earlier run 
 then; a run that completes removes those of them it did not write (reads.bam, reads.sam,
 reads.fastq, summary.tsv). An INPUT that is one of these files is refused. Progress (reads done, reads per
 second) goes to standard error when it is a terminal; a summary goes to standard output at
-the end.)");
+the end.
+
+Until it completes, a run notes in DIR/resume.journal its settings and how far its partial
+files are whole. With --resume, a run with the same inputs and output-shaping options goes
+on from there after an interruption (a kill, a power cut, lost servers): reads written are
+not sent again. A run with other settings is refused, naming the first difference.)");
     }
 };
 

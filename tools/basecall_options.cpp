@@ -4,7 +4,10 @@
 #include "program_support/cli_options.h"
 #include "tools/usage_error.h"
 
+#include <algorithm>
 #include <limits>
+#include <set>
+#include <sstream>
 
 namespace tamsu_cli {
 
@@ -63,6 +66,45 @@ tamsu::Read::Priority parse_priority(const std::string& text)
     throw UsageError("--priority must be high, medium or low, not '" + text + "'");
 }
 
+// Options that change how reads travel or what is printed, not what is written (and the
+// configuration, which add_to sets apart).
+bool shapes_outputs(const std::string& name)
+{
+    static const std::set<std::string> others{"server",
+                                              "name",
+                                              "priority",
+                                              "timeout",
+                                              "connection-timeout",
+                                              "file-load-timeout",
+                                              "reconnect-timeout",
+                                              "block-size",
+                                              "max-reads-queued",
+                                              "curve-server-key",
+                                              "curve-keys",
+                                              "verbose",
+                                              "resume",
+                                              "output-dir",
+                                              "INPUT",
+                                              "recursive",
+                                              "config"};
+    return others.count(name) == 0;
+}
+
+RunSettings settings_of(const CLI::App& app)
+{
+    RunSettings settings;
+    // One "name=value" line per option, given or with a default.
+    std::istringstream lines(app.config_to_str(true, false));
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find('=');
+        const auto name = line.substr(0, equals);
+        if (equals != std::string::npos && shapes_outputs(name)) {
+            settings.emplace_back("--" + name, line.substr(equals + 1));
+        }
+    }
+    return settings;
+}
+
 }  // namespace
 
 void BasecallOptions::add_to(CLI::App& app)
@@ -78,6 +120,14 @@ void BasecallOptions::add_to(CLI::App& app)
     auto* fastq = app.add_flag("--emit-fastq", emit_fastq,
                                "reads.fastq instead of reads.bam (tags in the header line)");
     app.add_flag("--emit-sam", emit_sam, "reads.sam instead of reads.bam")->excludes(fastq);
+    app.add_flag("--resume", resume,
+                 "go on with an interrupted run in the output directory, if there is one");
+    app.final_callback([this, &app] {
+        // The configuration as it applies: CLI11 does not know the default.
+        output_settings = {{"--config", config}};
+        const auto others = settings_of(app);
+        output_settings.insert(output_settings.end(), others.begin(), others.end());
+    });
     app.add_flag("--verbose", verbose, "let the library's log records through to standard error");
     add_run_options(app);
     curve_files.add_to(app);
@@ -164,6 +214,9 @@ void BasecallOptions::check()
 {
     if (!alignment_type.empty() && index.empty()) {
         throw UsageError("--alignment-type needs --index");
+    }
+    if (resume && std::find(inputs.begin(), inputs.end(), "-") != inputs.end()) {
+        throw UsageError("--resume needs input files: standard input cannot be read again");
     }
     security = curve_files.read(!servers.empty());
 }

@@ -3,6 +3,7 @@
 #include "client/read.h"
 #include "client/result.h"
 #include "client/transport_security.h"
+#include "tools/run_journal.h"
 #include "tools/security_options.h"
 
 #include <CLI/App.hpp>
@@ -33,6 +34,10 @@ struct BasecallOptions {
     bool emit_sam = false;     // reads.sam instead of reads.bam
     std::string command_line;  // as given, for the output's header
     bool verbose = false;
+    bool resume = false;  // go on with an interrupted run in output_dir
+    // The options that shape the outputs, by flag, with their values (defaults included): a run
+    // resumes only one that had the same.
+    RunSettings output_settings;
 
     std::string barcode_kits;
     bool require_barcodes_both_ends = false;

@@ -4,6 +4,7 @@
 #include "client/tamsu_client.h"
 #include "tools/client_pool.h"
 #include "tools/embedded_server.h"
+#include "tools/finished_read_skipper.h"
 #include "tools/input_error.h"
 #include "tools/input_paths.h"
 #include "tools/interrupt_flag.h"
@@ -71,6 +72,24 @@ RecordHeader record_header(tamsu::TamsuClient& client, const BasecallOptions& op
     return header;
 }
 
+// The options' settings, then each input file with its size and modification time, so that a
+// changed or replaced file is not taken for the one an interrupted run read.
+RunSettings run_settings(RunSettings settings, const std::vector<std::string>& paths)
+{
+    for (const auto& path : paths) {
+        if (path == "-") {
+            settings.emplace_back("input", "standard input");
+            continue;
+        }
+        const auto modified = std::filesystem::last_write_time(path).time_since_epoch();
+        settings.emplace_back("input", std::filesystem::canonical(path).string() + " (" +
+                                               std::to_string(std::filesystem::file_size(path)) +
+                                               " bytes, modified " +
+                                               std::to_string(modified.count()) + ")");
+    }
+    return settings;
+}
+
 }  // namespace
 
 BasecallRun::BasecallRun(BasecallOptions options, std::ostream& out, std::ostream& err)
@@ -109,6 +128,7 @@ int BasecallRun::run_with(const std::vector<std::string>& addresses)
     for (const auto& path : paths) {
         ResultWriter::check_input(m_options.output_dir, path);
     }
+    const auto settings = run_settings(m_options.output_settings, paths);
     m_inputs.emplace(std::move(paths));
     std::vector<ClientPool::Server> servers;
     for (const auto& address : addresses) {
@@ -121,12 +141,39 @@ int BasecallRun::run_with(const std::vector<std::string>& addresses)
         }
     }
     // Should the directory be unusable, the clients' destructors end the connections.
-    ResultWriter writer(m_options.output_dir, record_format(m_options),
-                        record_header(m_clients->client(0), m_options, *m_inputs));
+    const auto writer =
+            open_outputs(settings, record_header(m_clients->client(0), m_options, *m_inputs));
+    FinishedReadSkipper unfinished(*m_inputs, std::move(m_finished));
     // Decoding runs ahead on a thread of its own, beside the one that passes reads on.
-    ReadAhead reader(*m_inputs);
+    ReadAhead reader(unfinished);
     ReadFeeder feeder(reader, *m_clients);
-    return basecall(feeder, writer);
+    return basecall(feeder, *writer, unfinished);
+}
+
+std::unique_ptr<ResultWriter> BasecallRun::open_outputs(const RunSettings& settings,
+                                                        const RecordHeader& header)
+{
+    const auto& directory = m_options.output_dir;
+    const auto format = record_format(m_options);
+    const auto journal =
+            m_options.resume ? RunJournal::read(RunJournal::path_in(directory)) : std::nullopt;
+    if (journal) {
+        const auto difference = first_difference(journal->settings, settings);
+        if (!difference.empty()) {
+            throw std::runtime_error("cannot resume the run in " + directory +
+                                     ", its settings differ: " + difference);
+        }
+        if (auto point = ResultWriter::resume_point(directory, format, journal->checkpoints)) {
+            m_err << "tamsu: resuming the run in " << directory << ": " << point->totals.reads
+                  << " reads were written already\n";
+            m_finished = std::move(point->finished);
+            return std::make_unique<ResultWriter>(directory, format, header, *point);
+        }
+    }
+    if (m_options.resume) {
+        m_err << "tamsu: nothing to resume in " << directory << ", starting afresh\n";
+    }
+    return std::make_unique<ResultWriter>(directory, format, header, settings);
 }
 
 bool BasecallRun::connect(std::size_t index, const std::string& address)
@@ -200,7 +247,8 @@ std::string BasecallRun::unknown_lamp_kit(const std::string& address) const
     return "[barcode_kit_unavailable] the server has no LAMP kit '" + m_options.lamp_kit + "'";
 }
 
-int BasecallRun::basecall(ReadFeeder& feeder, ResultWriter& writer)
+int BasecallRun::basecall(ReadFeeder& feeder, ResultWriter& writer,
+                          const FinishedReadSkipper& skipped)
 {
     ProgressMeter progress(m_err, isatty(STDERR_FILENO) == 1);
     const auto write = [&](const tamsu::Read& read) {
@@ -222,7 +270,7 @@ int BasecallRun::basecall(ReadFeeder& feeder, ResultWriter& writer)
         m_clients->stop(write);
     }
     progress.finish();
-    return conclude(reason.empty(), reason, writer, feeder.passed());
+    return conclude(reason.empty(), reason, writer, feeder.passed() + skipped.skipped());
 }
 
 std::string BasecallRun::stop_reason(const ReadFeeder& feeder, const ResultWriter& writer) const

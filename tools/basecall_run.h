@@ -3,17 +3,21 @@
 #include "client/result.h"
 #include "tools/basecall_options.h"
 #include "tools/input_sequence.h"
+#include "tools/read_record_writer.h"
+#include "tools/run_journal.h"
 
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tamsu_cli {
 
 class ClientPool;
+class FinishedReadSkipper;
 class ProgressMeter;
 class ReadFeeder;
 class ResultWriter;
@@ -41,7 +45,12 @@ private:
     // The server refuses an unknown LAMP kit as an unknown barcode kit, naming no kit; empty
     // unless the LAMP kit is what it does not have.
     std::string unknown_lamp_kit(const std::string& address) const;
-    int basecall(ReadFeeder& feeder, ResultWriter& writer);
+    // The outputs, afresh or (with --resume) going on from an interrupted run's; throws
+    // std::runtime_error when that run's settings differ from `settings`.
+    std::unique_ptr<ResultWriter> open_outputs(const RunSettings& settings,
+                                               const RecordHeader& header);
+    // `skipped`: the reads an interrupted run had written, counted in but not passed again.
+    int basecall(ReadFeeder& feeder, ResultWriter& writer, const FinishedReadSkipper& skipped);
     // Why the run cannot complete, or empty while it still can.
     std::string stop_reason(const ReadFeeder& feeder, const ResultWriter& writer) const;
     int conclude(bool complete, std::string reason, ResultWriter& writer, unsigned long reads_in);
@@ -56,6 +65,8 @@ private:
     std::chrono::steady_clock::time_point m_start;
     std::unique_ptr<ClientPool> m_clients;
     std::optional<InputSequence> m_inputs;
+    // The ids of the reads an interrupted run had written, with how many reads had each.
+    std::unordered_map<std::string, unsigned long> m_finished;
 };
 
 }  // namespace tamsu_cli

@@ -33,6 +33,20 @@ OutputFile::OutputFile(std::string path)
     }
 }
 
+OutputFile::OutputFile(std::string path, std::uint64_t length)
+        : m_path(std::move(path))
+        , m_partial_path(m_path + ".partial")
+{
+    m_descriptor = ::open(m_partial_path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (m_descriptor < 0) {
+        fail("cannot open ");
+    }
+    const auto size = static_cast<off_t>(length);
+    if (::ftruncate(m_descriptor, size) != 0 || ::lseek(m_descriptor, size, SEEK_SET) != size) {
+        fail("cannot cut back ");
+    }
+}
+
 OutputFile::~OutputFile()
 {
     if (m_descriptor >= 0) {
@@ -70,6 +84,16 @@ void OutputFile::flush()
     if (!write_buffer()) {
         fail("cannot write ");
     }
+}
+
+std::uint64_t OutputFile::length()
+{
+    flush();
+    const auto position = ::lseek(m_descriptor, 0, SEEK_CUR);
+    if (position < 0) {
+        fail("cannot write ");
+    }
+    return static_cast<std::uint64_t>(position);
 }
 
 void OutputFile::close()

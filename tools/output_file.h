@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tamsu_cli {
@@ -13,6 +14,9 @@ public:
     // partial file (or whatever else has its name) is unlinked first. Throws std::runtime_error
     // naming the file and the system's reason.
     explicit OutputFile(std::string path);
+    // Goes on with the partial file an interrupted run left, cut back to its first `length`
+    // bytes. Throws std::runtime_error naming the file and the system's reason.
+    OutputFile(std::string path, std::uint64_t length);
     // Closes without renaming.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -23,6 +27,8 @@ public:
     // The open partial file, owned here until close(): a writer of its own dups it and is
     // closed before this file is.
     int descriptor() const { return m_descriptor; }
+    // Writes out what is buffered and returns the file's length: where it would resume.
+    std::uint64_t length();
     // Writes what is buffered, syncs and closes; throws std::runtime_error with the reason.
     // Outputs that belong together are all closed before any is committed.
     void close();

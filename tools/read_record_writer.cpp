@@ -2,6 +2,7 @@
 
 #include "tools/modification_tags.h"
 
+#include <htslib/bgzf.h>
 #include <htslib/hfile.h>
 #include <htslib/sam.h>
 #include <unistd.h>
@@ -91,7 +92,7 @@ void ReadRecordWriter::FreeRecord::operator()(bam1_t* record) const
 }
 
 ReadRecordWriter::ReadRecordWriter(int descriptor, RecordFormat format, std::string name,
-                                   const RecordHeader& header)
+                                   const RecordHeader& header, bool appending)
         : m_format(format)
         , m_name(std::move(name))
         , m_record(bam_init1())
@@ -120,7 +121,7 @@ ReadRecordWriter::ReadRecordWriter(int descriptor, RecordFormat format, std::str
     if (format == RecordFormat::fastq && hts_set_opt(m_file.get(), FASTQ_OPT_AUX, k_fastq_tags)) {
         fail("open");
     }
-    if (sam_hdr_write(m_file.get(), m_header.get()) < 0) {
+    if (!appending && sam_hdr_write(m_file.get(), m_header.get()) < 0) {
         fail("write");
     }
 }
@@ -148,6 +149,17 @@ void ReadRecordWriter::write(const CalledRead& read)
         add_tags(read);
         put_record();
     }
+}
+
+void ReadRecordWriter::flush()
+{
+    errno = 0;
+    // hts_flush ends the compressed block but leaves it in the stream's own buffer.
+    hFILE* stream = m_format == RecordFormat::bam ? m_file->fp.bgzf->fp : m_file->fp.hfile;
+    if (hts_flush(m_file.get()) != 0 || hflush(stream) != 0) {
+        fail("write");
+    }
+    m_unflushed_bytes = 0;
 }
 
 void ReadRecordWriter::close()
@@ -237,6 +249,7 @@ void ReadRecordWriter::put_record()
     if (sam_write1(m_file.get(), m_header.get(), m_record.get()) < 0) {
         fail("write");
     }
+    m_unflushed_bytes += sizeof(bam1_core_t) + static_cast<std::size_t>(m_record->l_data);
 }
 
 void ReadRecordWriter::fail(const std::string& what) const

@@ -27,9 +27,10 @@ struct RecordHeader {
 // tags. Not thread-safe. Errors throw std::runtime_error naming the file and the reason.
 class ReadRecordWriter {
 public:
-    // Writes the header to a duplicate of `descriptor`, which the caller keeps owning.
+    // Writes the header to a duplicate of `descriptor`, which the caller keeps owning, unless
+    // `appending` to a file that has it already (aligned records are read against it).
     ReadRecordWriter(int descriptor, RecordFormat format, std::string name,
-                     const RecordHeader& header);
+                     const RecordHeader& header, bool appending = false);
     ~ReadRecordWriter();
     ReadRecordWriter(const ReadRecordWriter&) = delete;
     ReadRecordWriter& operator=(const ReadRecordWriter&) = delete;
@@ -37,6 +38,11 @@ public:
     // Nothing for a read that was not called. Throws std::invalid_argument for a
     // base-modification alphabet it cannot map.
     void write(const CalledRead& read);
+    // Hands every record written so far to the system, ending the compressed block in hand,
+    // so the file is whole up to its present length.
+    void flush();
+    // About how many bytes of records were written since the last flush, before compression.
+    std::size_t unflushed_bytes() const { return m_unflushed_bytes; }
     // Flushes and closes the file; the writer takes no more records.
     void close();
 
@@ -67,6 +73,7 @@ private:
     std::unique_ptr<htsFile, CloseFile> m_file;
     std::unique_ptr<sam_hdr_t, FreeHeader> m_header;
     std::unique_ptr<bam1_t, FreeRecord> m_record;
+    std::size_t m_unflushed_bytes = 0;
 };
 
 }  // namespace tamsu_cli

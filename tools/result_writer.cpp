@@ -14,6 +14,7 @@ namespace {
 // Every name a run may write; a committed run removes the ones it did not write, so that
 // nothing of an earlier run passes for part of this one.
 const char* const k_summary = "summary.tsv";
+constexpr std::size_t k_checkpoint_bytes = 1 << 16;
 
 const std::vector<std::string>& known_outputs()
 {
@@ -46,17 +47,47 @@ void ResultWriter::check_input(const std::string& directory, const std::string& 
     }
 }
 
+std::optional<ResumePoint>
+ResultWriter::resume_point(const std::string& directory, RecordFormat format,
+                           const std::vector<RunJournal::Checkpoint>& checkpoints)
+{
+    const auto root = root_of(directory);
+    return ResumePoint::find((root / (ReadRecordWriter::file_name(format) + ".partial")).string(),
+                             format, (root / (std::string(k_summary) + ".partial")).string(),
+                             checkpoints);
+}
+
 ResultWriter::ResultWriter(const std::string& directory, RecordFormat format,
-                           const RecordHeader& header)
+                           const RecordHeader& header, const RunSettings& settings)
+        : ResultWriter(directory, format, header, nullptr)
+{
+    m_summary->write(RecordFormatter::summary_header());
+    m_journal = std::make_unique<RunJournal>(RunJournal::path_in(m_directory), settings);
+    checkpoint();
+}
+
+ResultWriter::ResultWriter(const std::string& directory, RecordFormat format,
+                           const RecordHeader& header, const ResumePoint& point)
+        : ResultWriter(directory, format, header, &point)
+{
+    m_totals = point.totals;
+    m_journal = std::make_unique<RunJournal>(RunJournal::path_in(m_directory));
+}
+
+ResultWriter::ResultWriter(const std::string& directory, RecordFormat format,
+                           const RecordHeader& header, const ResumePoint* point)
         : m_directory(root_of(directory).string())
 {
     std::filesystem::create_directories(m_directory);
     const std::filesystem::path root(m_directory);
-    m_records = std::make_unique<OutputFile>((root / ReadRecordWriter::file_name(format)).string());
-    m_record_writer = std::make_unique<ReadRecordWriter>(m_records->descriptor(), format,
-                                                         m_records->partial_path(), header);
-    m_summary = std::make_unique<OutputFile>((root / k_summary).string());
-    m_summary->write(RecordFormatter::summary_header());
+    const auto records = (root / ReadRecordWriter::file_name(format)).string();
+    const auto summary = (root / k_summary).string();
+    m_records = point ? std::make_unique<OutputFile>(records, point->checkpoint.records)
+                      : std::make_unique<OutputFile>(records);
+    m_record_writer = std::make_unique<ReadRecordWriter>(
+            m_records->descriptor(), format, m_records->partial_path(), header, point != nullptr);
+    m_summary = point ? std::make_unique<OutputFile>(summary, point->checkpoint.summary)
+                      : std::make_unique<OutputFile>(summary);
 }
 
 void ResultWriter::write(const CalledRead& read)
@@ -74,10 +105,23 @@ void ResultWriter::write(const CalledRead& read)
     }
     try {
         m_record_writer->write(read);
-        m_summary->write(RecordFormatter::summary_row(read));
+        const auto row = RecordFormatter::summary_row(read);
+        m_summary->write(row);
+        m_unsaved_summary_bytes += row.size();
+        // About a compressed block of records: what a kill may cost besides the reads out.
+        if (m_record_writer->unflushed_bytes() + m_unsaved_summary_bytes >= k_checkpoint_bytes) {
+            checkpoint();
+        }
     } catch (const std::runtime_error& error) {
         m_error = error.what();
     }
+}
+
+void ResultWriter::checkpoint()
+{
+    m_record_writer->flush();
+    m_journal->record({m_records->length(), m_summary->length()});
+    m_unsaved_summary_bytes = 0;
 }
 
 std::vector<OutputFile*> ResultWriter::files() const
@@ -95,6 +139,7 @@ void ResultWriter::commit()
     for (auto* file : files()) {
         file->commit();
     }
+    m_journal->remove();
     remove_earlier_outputs();
 }
 

@@ -526,5 +526,48 @@ TEST_F(TamsuCliTest, SeveralServersShareTheReadsAndTakeOverFromALostOne)
     }
 }
 
+// Killed with SIGKILL at several points and resumed each time, a run over several BLOW5 files
+// ends with the records and summary of a run never interrupted.
+TEST_F(TamsuCliTest, ARunKilledAnywhereResumesToTheSameOutputs)
+{
+    std::string inputs;
+    for (const std::string seed : {"1", "2", "3"}) {
+        const auto name = "in" + seed + ".blow5";
+        ASSERT_EQ(tamsu("simulate --count 300 --min-length 2000 --max-length 8000 --seed " + seed +
+                        " --output " + name)
+                          .exit_code,
+                  0);
+        inputs += name + " ";
+    }
+    const auto whole = tamsu("basecall " + inputs + "--moves --output-dir whole");
+    ASSERT_EQ(whole.exit_code, 0) << whole.err;
+
+    const auto rows = [&] { return table_of(file("part/summary.tsv.partial")).size(); };
+    for (const std::size_t kill_at : {2, 250, 500, 800}) {
+        SCOPED_TRACE(kill_at);
+        program_support::ChildSetup setup;
+        setup.work_directory = m_directory.path();
+        setup.output_file = file("out.txt");
+        setup.error_file = file("err.txt");
+        std::istringstream words("basecall " + inputs + "--moves --resume --output-dir part");
+        program_support::ChildProcess run(TAMSU_CLI_PATH,
+                                          {std::istream_iterator<std::string>(words), {}}, setup);
+        while (!run.wait_for(std::chrono::milliseconds(2)) && rows() < kill_at) {
+        }
+        ASSERT_TRUE(run.send_signal(SIGKILL)) << "the run ended before it was killed";
+        run.wait();
+    }
+    EXPECT_THAT(tamsu("basecall " + inputs + "--resume --output-dir part").err,
+                HasSubstr("its settings differ: --moves was 'true', now 'false'"));
+    const auto resumed = tamsu("basecall " + inputs + "--moves --resume --output-dir part");
+    ASSERT_EQ(resumed.exit_code, 0) << resumed.err;
+    EXPECT_THAT(resumed.err, HasSubstr("tamsu: resuming the run in part: "));
+    EXPECT_THAT(resumed.out, HasSubstr("reads in:      900\n"));
+    EXPECT_EQ(sorted_samtools("view part/reads.bam"), sorted_samtools("view whole/reads.bam"));
+    EXPECT_EQ(sorted_lines(text_of(file("part/summary.tsv"))),
+              sorted_lines(text_of(file("whole/summary.tsv"))));
+    EXPECT_FALSE(std::filesystem::exists(file("part/resume.journal")));
+}
+
 }  // namespace
 }  // namespace tamsu_cli
