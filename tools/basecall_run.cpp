@@ -300,7 +300,8 @@ int BasecallRun::conclude(bool complete, std::string reason, ResultWriter& write
     }
     m_err << "tamsu: basecalling did not complete: "
           << (reason.empty() ? "reads are missing" : reason) << "\n"
-          << "tamsu: the output is incomplete and was left as " << join(writer.paths()) << "\n";
+          << "tamsu: the output is incomplete and was left as " << join(writer.paths())
+          << "; the same command with --resume goes on from there\n";
     print_summary(writer, reads_in, false);
     return 1;
 }
