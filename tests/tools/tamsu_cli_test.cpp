@@ -559,6 +559,8 @@ TEST_F(TamsuCliTest, ARunKilledAnywhereResumesToTheSameOutputs)
     }
     EXPECT_THAT(tamsu("basecall " + inputs + "--resume --output-dir part").err,
                 HasSubstr("its settings differ: --moves was 'true', now 'false'"));
+    EXPECT_THAT(tamsu("basecall in1.blow5 in2.blow5 --moves --resume --output-dir part").err,
+                testing::MatchesRegex(".*its settings differ: input .*/in3.blow5 .* is missing.*"));
     const auto resumed = tamsu("basecall " + inputs + "--moves --resume --output-dir part");
     ASSERT_EQ(resumed.exit_code, 0) << resumed.err;
     EXPECT_THAT(resumed.err, HasSubstr("tamsu: resuming the run in part: "));
