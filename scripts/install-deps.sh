@@ -20,6 +20,8 @@ packages=(
     clang-14 libclang-rt-14-dev llvm-14
     # the Python module and its tests
     python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest
+    # workflows/Snakefile: basecalling on many servers, locally or under Slurm
+    snakemake
 )
 
 missing=()
