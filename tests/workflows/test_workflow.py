@@ -126,6 +126,7 @@ def test_a_failed_batch_fails_the_run_and_a_rerun_does_only_that_batch(tmp_path,
     assert output.count("Error in rule basecall") == 2, output
     assert "line 1: expected 4" in (tmp_path / "results/logs/r4.tsv.log").read_text()
     assert sorted(path.name for path in failed.iterdir()) == ["reads.bam.partial",
+                                                              "resume.journal",
                                                               "summary.tsv.partial"]
     done = {path: path.stat().st_mtime_ns for path in tmp_path.glob("results/batches/r?.blow5/*")}
     assert len(done) == 6
@@ -133,5 +134,7 @@ def test_a_failed_batch_fails_the_run_and_a_rerun_does_only_that_batch(tmp_path,
     ids += simulate(tmp_path / "reads/r4.tsv", 4, count=2)
     code, output = run(processes, tmp_path, servers)
     assert code == 0, output
+    # The changed batch was not resumed but started afresh.
+    assert "starting afresh" in (tmp_path / "results/logs/r4.tsv.log").read_text()
     assert {path: path.stat().st_mtime_ns for path in done} == done
     check_merged(tmp_path, ids)
