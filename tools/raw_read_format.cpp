@@ -1,5 +1,7 @@
 #include "tools/raw_read_format.h"
 
+#include "tools/tab_separated.h"
+
 #include "tools/input_error.h"
 
 #include <charconv>
@@ -12,20 +14,6 @@
 namespace tamsu_cli {
 
 namespace {
-
-// Views into the line: the samples field runs to megabytes and is not copied.
-std::vector<std::string_view> split_fields(std::string_view line)
-{
-    std::vector<std::string_view> fields;
-    while (true) {
-        const auto tab = line.find('\t');
-        fields.push_back(line.substr(0, tab));
-        if (tab == std::string_view::npos) {
-            return fields;
-        }
-        line.remove_prefix(tab + 1);
-    }
-}
 
 float parse_float(const std::string& text, const char* what)
 {

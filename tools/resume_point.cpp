@@ -1,33 +1,50 @@
 #include "tools/resume_point.h"
 
+#include "tools/tab_separated.h"
+
 #include <htslib/bgzf.h>
 #include <htslib/hfile.h>
 #include <htslib/hts_log.h>
 
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 namespace tamsu_cli {
 
 namespace {
 
 // Longest prefix of complete lines holding no NUL byte: what a text output had written whole.
-std::uint64_t whole_text_length(const std::string& text)
-{
-    const auto end = std::min(text.find('\0'), text.size());
-    const auto last_break = text.rfind('\n', end == 0 ? 0 : end - 1);
-    return last_break == std::string::npos || end == 0 ? 0 : last_break + 1;
-}
-
-std::optional<std::string> contents_of(const std::string& path)
+// Read in pieces: a run's records may take gigabytes.
+std::uint64_t whole_text_length(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return std::nullopt;
+    std::vector<char> piece(1 << 20);
+    std::uint64_t offset = 0;
+    std::uint64_t whole = 0;
+    while (file.read(piece.data(), static_cast<std::streamsize>(piece.size())) ||
+           file.gcount() > 0) {
+        const auto count = static_cast<std::size_t>(file.gcount());
+        for (std::size_t i = 0; i < count; ++i) {
+            if (piece[i] == '\0') {
+                return whole;
+            }
+            whole = piece[i] == '\n' ? offset + i + 1 : whole;
+        }
+        offset += count;
     }
-    return std::string(std::istreambuf_iterator<char>(file), {});
+    return whole;
+}
+
+// The first `length` bytes of the file at `path`.
+std::string prefix_of(const std::string& path, std::uint64_t length)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::string text(length, '\0');
+    file.read(text.data(), static_cast<std::streamsize>(length));
+    return text;
 }
 
 struct CloseBgzf {
@@ -54,20 +71,17 @@ void read_rows(const std::string& text, ResumePoint& point)
     std::string line;
     std::getline(lines, line);
     while (std::getline(lines, line)) {
-        std::istringstream cells(line);
-        std::string id, status, samples, length, quality;
-        std::getline(cells, id, '\t');
-        std::getline(cells, status, '\t');
-        std::getline(cells, samples, '\t');
-        std::getline(cells, length, '\t');
-        std::getline(cells, quality, '\t');
+        // id, status, samples, sequence length, mean quality, ...
+        const auto fields = split_fields(line);
+        const std::string id(fields.at(0));
+        const bool called = fields.at(1) == "called";
         ++point.finished[id];
         auto& totals = point.totals;
         ++totals.reads;
-        if (status == "called") {
+        if (called) {
             ++totals.called;
-            totals.bases += std::stoull(length);
-            totals.qscore_sum += std::stod(quality);
+            totals.bases += std::stoull(std::string(fields.at(3)));
+            totals.qscore_sum += std::stod(std::string(fields.at(4)));
         } else {
             ++totals.not_called;
         }
@@ -80,22 +94,17 @@ std::optional<ResumePoint> ResumePoint::find(const std::string& records, RecordF
                                              const std::string& summary,
                                              const std::vector<RunJournal::Checkpoint>& checkpoints)
 {
-    const auto summary_text = contents_of(summary);
-    if (!summary_text) {
+    if (!std::filesystem::exists(records) || !std::filesystem::exists(summary)) {
         return std::nullopt;
     }
-    std::uint64_t records_whole = 0;
-    if (format == RecordFormat::bam) {
-        records_whole = whole_bgzf_length(records);
-    } else if (const auto text = contents_of(records)) {
-        records_whole = whole_text_length(*text);
-    }
-    const auto summary_whole = whole_text_length(*summary_text);
+    const auto records_whole =
+            format == RecordFormat::bam ? whole_bgzf_length(records) : whole_text_length(records);
+    const auto summary_whole = whole_text_length(summary);
     for (auto at = checkpoints.rbegin(); at != checkpoints.rend(); ++at) {
         if (at->records <= records_whole && at->summary <= summary_whole) {
             ResumePoint point;
             point.checkpoint = *at;
-            read_rows(summary_text->substr(0, at->summary), point);
+            read_rows(prefix_of(summary, at->summary), point);
             return point;
         }
     }

@@ -1,5 +1,7 @@
 #include "tools/run_journal.h"
 
+#include "tools/tab_separated.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace tamsu_cli {
@@ -28,7 +29,7 @@ std::string escaped(const std::string& text)
     return out;
 }
 
-std::string unescaped(const std::string& text)
+std::string unescaped(std::string_view text)
 {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -42,29 +43,19 @@ std::string unescaped(const std::string& text)
     return out;
 }
 
-std::vector<std::string> fields_of(const std::string& line)
-{
-    std::vector<std::string> fields;
-    std::istringstream cells(line + "\t");
-    for (std::string cell; std::getline(cells, cell, '\t');) {
-        fields.push_back(cell);
-    }
-    return fields;
-}
-
-std::optional<std::uint64_t> length_of(const std::string& text)
+std::optional<std::uint64_t> length_of(std::string_view text)
 {
     if (text.empty() || text.size() > 19 ||
         text.find_first_not_of("0123456789") != std::string::npos) {
         return std::nullopt;
     }
-    return std::stoull(text);
+    return std::stoull(std::string(text));
 }
 
 // A checkpoint line as written; none for a torn or damaged one.
 std::optional<RunJournal::Checkpoint> checkpoint_of(const std::string& line)
 {
-    const auto fields = fields_of(line);
+    const auto fields = split_fields(line);
     if (fields.size() != 3 || fields[0] != k_checkpoint) {
         return std::nullopt;
     }
@@ -155,7 +146,7 @@ std::optional<RunJournal::Contents> RunJournal::read(const std::string& path)
     Contents contents;
     bool settings_whole = false;
     while (!settings_whole && std::getline(file, line) && !file.eof()) {
-        const auto fields = fields_of(line);
+        const auto fields = split_fields(line);
         settings_whole = line == k_settings_end;
         if (!settings_whole && (fields.size() != 3 || fields[0] != "setting")) {
             return std::nullopt;
